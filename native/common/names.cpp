@@ -1,0 +1,37 @@
+#include "common/names.hpp"
+
+namespace tessel {
+
+void ModuleScope::attach(nb::handle module) {
+    module_ = module.inc_ref().ptr();
+    dict_ = PyModule_GetDict(module_);
+}
+
+void ModuleScope::snapshot_originals() {
+    originals_ = PyDict_Copy(dict_);
+    if (!originals_) throw nb::python_error();
+}
+
+PyObject *ModuleScope::original(PyObject *key) const {
+    return originals_ ? PyDict_GetItemWithError(originals_, key) : nullptr;
+}
+
+PyObject *ModuleName::key() const {
+    if (!key_) {
+        key_ = PyUnicode_InternFromString(text_);
+        if (!key_) throw nb::python_error();
+    }
+    return key_;
+}
+
+nb::object ModuleName::get() const {
+    PyObject *value = PyDict_GetItemWithError(scope_.dict(), key());
+    if (!value) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_NameError, "name '%s' is not defined", text_);
+        throw nb::python_error();
+    }
+    return nb::borrow(value);
+}
+
+}  // namespace tessel

@@ -1,0 +1,60 @@
+// Module-level names of an extension module, resolved at the time of use.
+//
+// The package's extension modules behave like Python modules to their
+// callers: a module-level name (a lazy binding such as `sax`, or one of the
+// module's own functions) is looked up in the module's namespace when it is
+// used, so rebinding it (monkeypatching) takes effect.  Hot paths look a name
+// up once per call and compare it with the object bound at load time
+// (`is_original`) to take the direct C++ route while nobody has replaced it.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace tessel {
+
+namespace nb = nanobind;
+
+// The namespace of one extension module.  The module lives for the life of
+// the process (single-phase, never re-initialised), so the references held
+// here are deliberately never released.
+class ModuleScope {
+public:
+    // Called first thing in the module's initialisation.
+    void attach(nb::handle module);
+    // Called last thing in the module's initialisation: what is bound now is
+    // what `ModuleName::is_original` compares with.
+    void snapshot_originals();
+
+    PyObject *dict() const { return dict_; }
+    PyObject *module() const { return module_; }
+    // Borrowed; nullptr when the name was not bound at load.
+    PyObject *original(PyObject *key) const;
+
+private:
+    PyObject *module_ = nullptr;
+    PyObject *dict_ = nullptr;
+    PyObject *originals_ = nullptr;
+};
+
+class ModuleName {
+public:
+    ModuleName(ModuleScope &scope, const char *text)
+        : scope_(scope), text_(text) {}
+
+    // The object the name is bound to now; NameError when unbound.
+    nb::object get() const;
+    // Whether `value` is the object bound to this name at load time.
+    bool is_original(nb::handle value) const {
+        return value.ptr() == scope_.original(key());
+    }
+    const char *text() const { return text_; }
+
+private:
+    PyObject *key() const;
+
+    ModuleScope &scope_;
+    const char *text_;
+    mutable PyObject *key_ = nullptr;  // interned, immortal for our purposes
+};
+
+}  // namespace tessel

@@ -1,0 +1,21 @@
+// Warnings issued from compiled code.
+//
+// A function written in C++ has no Python frame of its own, so stack level 1
+// of PyErr_WarnEx attributes the warning to the innermost Python line that
+// called into the module, which is what a Python function's `stacklevel=2`
+// means.
+#pragma once
+
+#include <string_view>
+
+#include <nanobind/nanobind.h>
+
+namespace tessel {
+
+namespace nb = nanobind;
+
+// Issues `message` with `category` attributed to the calling Python line.
+// Raises (nb::python_error) when the warning filter turns it into an error.
+void warn_caller(nb::handle category, std::string_view message);
+
+}  // namespace tessel

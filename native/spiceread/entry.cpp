@@ -1,0 +1,148 @@
+// Reader entry: `parse_oc_spice` and `_parse_oc_spice_into_ir`.
+//
+// Argument checks, opening a path (or taking the caller's stream), the single
+// `read`, and closing exactly what was opened here, also on failure.
+#include "spiceread/module.hpp"
+
+#include "common/checks.hpp"
+
+namespace tessel::spiceread {
+
+namespace {
+
+ModuleName k_parse_oc_spice_into_ir{scope(), "_parse_oc_spice_into_ir"};
+ModuleName k_recursive_netlist_from_ir{scope(), "_recursive_netlist_from_ir"};
+ModuleName k_iter_relevant_lines{scope(), "_iter_relevant_lines"};
+ModuleName k_parse_into_ir{scope(), "_parse_into_ir"};
+
+// Calls `fn(*args, **kwargs)`, where `kwargs` is handed over as the callee's
+// own copy.
+template <typename... Args>
+nb::object call_with_kwargs(nb::handle fn, nb::dict kwargs, Args &&...args) {
+    nb::tuple positional = nb::make_tuple(std::forward<Args>(args)...);
+    PyObject *result = PyObject_Call(fn.ptr(), positional.ptr(), kwargs.ptr());
+    if (!result) throw nb::python_error();
+    return nb::steal(result);
+}
+
+// `a, b = value`, with Python's messages when `value` has another length.
+std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
+    nb::object iterator = nb::steal(PyObject_GetIter(value.ptr()));
+    if (!iterator.is_valid()) throw nb::python_error();
+    nb::object items[2];
+    for (int i = 0; i < 2; ++i) {
+        PyObject *item = PyIter_Next(iterator.ptr());
+        if (!item) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            PyErr_Format(PyExc_ValueError,
+                         "not enough values to unpack (expected 2, got %d)", i);
+            throw nb::python_error();
+        }
+        items[i] = nb::steal(item);
+    }
+    PyObject *extra = PyIter_Next(iterator.ptr());
+    if (extra) {
+        Py_DECREF(extra);
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        throw nb::python_error();
+    }
+    if (PyErr_Occurred()) throw nb::python_error();
+    return {std::move(items[0]), std::move(items[1])};
+}
+
+nb::dict dict_or_new(nb::handle value) {
+    if (value.is_none() || PyDict_GET_SIZE(value.ptr()) == 0) return nb::dict();
+    return nb::borrow<nb::dict>(value);
+}
+
+nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
+                                  nb::handle component_map, nb::kwargs kwargs);
+
+nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap,
+                          nb::handle component_map, nb::kwargs kwargs) {
+    if (!is_none_or_exact_dict(settings_keymap))
+        raise_arg_type("parse_oc_spice", "settings_keymap", "dict or None",
+                       settings_keymap);
+    if (!is_none_or_exact_dict(component_map))
+        raise_arg_type("parse_oc_spice", "component_map", "dict or None",
+                       component_map);
+    nb::dict keymap = dict_or_new(settings_keymap);
+    nb::dict components = dict_or_new(component_map);
+
+    nb::object into_ir = k_parse_oc_spice_into_ir.get();
+    nb::object parsed =
+        k_parse_oc_spice_into_ir.is_original(into_ir)
+            ? parse_oc_spice_into_ir(path_or_buf, components,
+                                     nb::borrow<nb::kwargs>(PyDict_Copy(kwargs.ptr())))
+            : call_with_kwargs(into_ir, nb::steal<nb::dict>(PyDict_Copy(kwargs.ptr())),
+                               path_or_buf, components);
+    auto [ir, comments] = unpack_pair(parsed);
+
+    nb::object result =
+        k_recursive_netlist_from_ir.get()(ir, keymap, comments);
+    if (!result.is_none() && !PyDict_CheckExact(result.ptr())) {
+        PyErr_Format(PyExc_TypeError, "Expected dict, got %s",
+                     Py_TYPE(result.ptr())->tp_name);
+        throw nb::python_error();
+    }
+    return result;
+}
+
+// Closes a file this call opened when reading or parsing fails; the failure
+// is what the caller sees.
+void close_quietly(nb::handle file) noexcept {
+    PyObject *closed = PyObject_CallMethod(file.ptr(), "close", nullptr);
+    if (closed)
+        Py_DECREF(closed);
+    else
+        PyErr_WriteUnraisable(file.ptr());
+}
+
+nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
+                                  nb::handle component_map, nb::kwargs kwargs) {
+    nb::dict components =
+        exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
+
+    static nb::object path_type = nb::module_::import_("pathlib").attr("Path");
+    static nb::object open = nb::module_::import_("io").attr("open");
+
+    nb::object buf = nb::borrow(path_or_buf);
+    bool close_buf = false;
+    if (PyUnicode_Check(path_or_buf.ptr()) ||
+        PyObject_IsInstance(path_or_buf.ptr(), path_type.ptr()) == 1) {
+        buf = open(path_or_buf, "r", nb::arg("encoding") = "utf-8");
+        close_buf = true;
+    }
+
+    nb::object result;
+    try {
+        nb::object content = buf.attr("read")();
+        nb::object lines = k_iter_relevant_lines.get()(content);
+        nb::object parsed = call_with_kwargs(
+            k_parse_into_ir.get(),
+            nb::steal<nb::dict>(PyDict_Copy(kwargs.ptr())), lines, components);
+        auto [ir, comments] = unpack_pair(parsed);
+        result = nb::make_tuple(ir, comments);
+    } catch (...) {
+        if (close_buf) close_quietly(buf);
+        throw;
+    }
+    if (close_buf) buf.attr("close")();
+    return result;
+}
+
+}  // namespace
+
+void def_parse_oc_spice(nb::module_ &m) {
+    m.def("parse_oc_spice", &parse_oc_spice, nb::arg("path_or_buf"),
+          nb::arg("settings_keymap") = nb::none(),
+          nb::arg("component_map") = nb::none(), nb::arg("kwargs"),
+          "Parse OC spice.");
+}
+
+void def_parse_oc_spice_into_ir(nb::module_ &m) {
+    m.def("_parse_oc_spice_into_ir", &parse_oc_spice_into_ir,
+          nb::arg("path_or_buf"), nb::arg("component_map"), nb::arg("kwargs"));
+}
+
+}  // namespace tessel::spiceread

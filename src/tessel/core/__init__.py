@@ -1,0 +1,1 @@
+"""Core services of tessel: the SPICE reader, PDK access and their helpers."""
