@@ -44,6 +44,12 @@ nb::object attr(nb::handle record, PyObject *name) {
     return nb::steal(value);
 }
 
+nb::object get_item(nb::handle container, nb::handle key) {
+    PyObject *value = PyObject_GetItem(container.ptr(), key.ptr());
+    if (!value) throw nb::python_error();
+    return nb::steal(value);
+}
+
 bool truthy(nb::handle value) {
     int truth = PyObject_IsTrue(value.ptr());
     if (truth < 0) throw nb::python_error();
@@ -347,21 +353,15 @@ nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
     nb::object names = nb::steal(PySequence_List(built.ptr()));
     if (!names.is_valid()) throw nb::python_error();
     for (nb::handle name : names) {
-        nb::object ours = nb::steal(PyObject_GetItem(nets.ptr(), name.ptr()));
-        if (!ours.is_valid()) throw nb::python_error();
-        nb::object placements = nb::steal(PyObject_GetItem(ours.ptr(), placements_key));
-        nb::object theirs = nb::steal(PyObject_GetItem(built.ptr(), name.ptr()));
-        if (!placements.is_valid() || !theirs.is_valid() ||
-            PyObject_SetItem(theirs.ptr(), placements_key, placements.ptr()) < 0)
+        nb::object placements = get_item(get_item(nets, name), placements_key);
+        if (PyObject_SetItem(get_item(built, name).ptr(), placements_key, placements.ptr()) < 0)
             throw nb::python_error();
     }
 
-    nb::object items = nb::steal(PyMapping_Items(built.ptr()));
-    if (!items.is_valid()) throw nb::python_error();
     nb::dict reversed;
-    for (Py_ssize_t i = PyList_GET_SIZE(items.ptr()); i-- > 0;) {
-        PyObject *pair = PyList_GET_ITEM(items.ptr(), i);
-        set_item(reversed.ptr(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+    for (Py_ssize_t i = PyList_GET_SIZE(names.ptr()); i-- > 0;) {
+        PyObject *name = PyList_GET_ITEM(names.ptr(), i);
+        set_item(reversed.ptr(), name, get_item(built, name).ptr());
     }
     return reversed;
 }
@@ -369,13 +369,14 @@ nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
 }  // namespace
 
 void def_recursive_netlist_from_ir(nb::module_ &m) {
-    m.def("_recursive_netlist_from_ir", &recursive_netlist_from_ir, nb::arg("ir"),
-          nb::arg("settings_keymap"), nb::arg("comments"));
+    m.def("_recursive_netlist_from_ir", &recursive_netlist_from_ir, nb::arg("ir").none(),
+          nb::arg("settings_keymap").none(), nb::arg("comments").none());
 }
 
 void def_netlist_from_subckt(nb::module_ &m) {
-    m.def("_netlist_from_subckt", &netlist_from_subckt_function, nb::arg("ir"),
-          nb::arg("subckt"), nb::arg("settings_keymap"), nb::arg("comments") = nb::none());
+    m.def("_netlist_from_subckt", &netlist_from_subckt_function, nb::arg("ir").none(),
+          nb::arg("subckt").none(), nb::arg("settings_keymap").none(),
+          nb::arg("comments").none() = nb::none());
 }
 
 }  // namespace tessel::spiceread

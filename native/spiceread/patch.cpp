@@ -32,13 +32,27 @@ nb::object get_or(nb::handle mapping, nb::handle key, nb::handle fallback) {
     return mapping.attr("get")(key, fallback);
 }
 
-// `mapping.items()` as a list of pairs, so a patched entry can be built
+// `mapping.items()` as a list of 2-tuples, so a patched entry can be built
 // while the old one is still in place.
 nb::object items_of(nb::handle mapping) {
-    if (PyDict_CheckExact(mapping.ptr())) return nb::steal(PyDict_Items(mapping.ptr()));
-    PyObject *items = PySequence_List(mapping.attr("items")().ptr());
-    if (!items) throw nb::python_error();
-    return nb::steal(items);
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject *items = PyDict_Items(mapping.ptr());
+        if (!items) throw nb::python_error();
+        return nb::steal(items);
+    }
+    nb::list pairs;
+    for (nb::handle item : mapping.attr("items")()) {
+        nb::object pair = nb::steal(PySequence_Tuple(item.ptr()));
+        if (!pair.is_valid()) throw nb::python_error();
+        Py_ssize_t n = PyTuple_GET_SIZE(pair.ptr());
+        if (n != 2) {
+            PyErr_Format(PyExc_ValueError, "%s values to unpack (expected 2, got %zd)",
+                         n < 2 ? "not enough" : "too many", n);
+            throw nb::python_error();
+        }
+        pairs.append(pair);
+    }
+    return std::move(pairs);
 }
 
 // name -> {"o1": first port, "o2": second port, ...} for every netlist.
@@ -51,7 +65,10 @@ nb::dict build_port_mapping(nb::handle netlist) {
                                     keys.ports);
         nb::dict positions;
         Py_ssize_t i = 0;
-        for (nb::handle port : ports) positions[positional_port(i++)] = port;
+        // Read like the rest of the entry (through `items`), so a missing
+        // table fails the same way here as when it is patched.
+        for (nb::handle item : items_of(ports))
+            positions[positional_port(i++)] = nb::handle(PyTuple_GET_ITEM(item.ptr(), 0));
         mapping[name] = positions;
     }
     return mapping;
@@ -199,7 +216,7 @@ void patch_ports(nb::handle netlist) {
 }
 
 void def_patch_ports(nb::module_ &m) {
-    m.def("_patch_ports", &patch_ports_function, nb::arg("netlist"));
+    m.def("_patch_ports", &patch_ports_function, nb::arg("netlist").none());
 }
 
 }  // namespace tessel::spiceread

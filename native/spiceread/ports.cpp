@@ -221,26 +221,26 @@ nb::object port_at(PyObject *ports, Py_ssize_t i) {
 }
 
 void def_get_ports_from_model(nb::module_ &m) {
-    m.def("_get_ports_from_model", &get_ports_from_model, nb::arg("component"));
+    m.def("_get_ports_from_model", &get_ports_from_model, nb::arg("component").none());
 }
 
 void def_get_ports_from_component(nb::module_ &m) {
     m.def("_get_ports_from_component", &get_ports_from_component,
-          nb::arg("component"));
+          nb::arg("component").none());
 }
 
 void def_get_ports(nb::module_ &m) {
-    m.def("_get_ports", &get_ports, nb::arg("component"));
+    m.def("_get_ports", &get_ports, nb::arg("component").none());
     m.attr("_get_ports") =
         nb::module_::import_("functools").attr("lru_cache")()(m.attr("_get_ports"));
 }
 
 void def_sort_ports(nb::module_ &m) {
-    m.def("_sort_ports", &sort_ports, nb::arg("ports"));
+    m.def("_sort_ports", &sort_ports, nb::arg("ports").none());
 }
 
 void def_get_port(nb::module_ &m) {
-    m.def("_get_port", &get_port, nb::arg("ports"), nb::arg("i"));
+    m.def("_get_port", &get_port, nb::arg("ports").none(), nb::arg("i").none());
 }
 
 }  // namespace tessel::spiceread

@@ -174,12 +174,12 @@ nb::object SettingsPatcher::operator()(nb::handle settings,
 }
 
 void def_map_settings_keys(nb::module_ &m) {
-    m.def("_map_settings_keys", &map_settings_keys, nb::arg("settings"),
-          nb::arg("settings_keymap"));
+    m.def("_map_settings_keys", &map_settings_keys, nb::arg("settings").none(),
+          nb::arg("settings_keymap").none());
 }
 
 void def_convert_um(nb::module_ &m) {
-    m.def("_convert_um", &convert_um, nb::arg("settings"));
+    m.def("_convert_um", &convert_um, nb::arg("settings").none());
 }
 
 void def_is_probably_um(nb::module_ &m) {
@@ -189,8 +189,8 @@ void def_is_probably_um(nb::module_ &m) {
 }
 
 void def_patch_settings(nb::module_ &m) {
-    m.def("_patch_settings", &patch_settings, nb::arg("settings"),
-          nb::arg("settings_keymap"));
+    m.def("_patch_settings", &patch_settings, nb::arg("settings").none(),
+          nb::arg("settings_keymap").none());
 }
 
 }  // namespace tessel::spiceread
