@@ -126,7 +126,7 @@ nb::object parse_location_comment(nb::handle comment_arg) {
 }  // namespace
 
 void def_parse_location_comment(nb::module_ &m) {
-    m.def("_parse_location_comment", &parse_location_comment, nb::arg("comment"),
+    m.def("_parse_location_comment", &parse_location_comment, nb::arg("comment").none(),
           nb::sig("def _parse_location_comment(comment: str) -> dict"));
 }
 

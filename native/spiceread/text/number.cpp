@@ -1,9 +1,11 @@
-// Python's float() grammar for ASCII text, with the conversion itself done by
-// std::from_chars (correctly rounded, locale-free, no hex forms, no need for
-// a NUL-terminated buffer).
+// Python's float() grammar for ASCII text.  The conversion is exact by
+// construction for short decimals and otherwise done by std::from_chars
+// (correctly rounded, locale-free, no hex forms, no need for a NUL-terminated
+// buffer).
 #include "spiceread/text/number.hpp"
 
 #include <charconv>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -76,24 +78,78 @@ std::int64_t leading_exponent(std::string_view digits) {
     return leading + exponent;
 }
 
-// The unsigned decimal grammar: digits, optional point and digits (at least
-// one digit in all), optional exponent with at least one digit.
-bool is_decimal(std::string_view text) {
+// An unsigned decimal text read against the grammar: digits, optional point
+// and digits (at least one digit in all), optional exponent with at least one
+// digit.  While it fits, the significand is kept as an integer and the
+// decimal exponent beside it, for the exact fast path below.
+struct Decimal {
+    bool valid = false;
+    bool small = true;  // significand < 10^19 and exponent read in full
+    std::uint64_t significand = 0;
+    std::int64_t exponent = 0;
+};
+
+Decimal read_decimal(std::string_view text) {
+    constexpr int max_digits = 19;
+    Decimal d;
     std::size_t i = 0, n = text.size(), mantissa_digits = 0;
-    while (i < n && is_digit(text[i])) ++i, ++mantissa_digits;
-    if (i < n && text[i] == '.') {
-        ++i;
-        while (i < n && is_digit(text[i])) ++i, ++mantissa_digits;
-    }
-    if (mantissa_digits == 0) return false;
+    int significant = 0;
+    auto digit = [&](bool fraction) {
+        unsigned value = static_cast<unsigned>(text[i] - '0');
+        ++mantissa_digits;
+        if (significant == 0 && value == 0) {
+            if (fraction) --d.exponent;
+            return;
+        }
+        if (significant == max_digits) {
+            d.small = false;
+            return;
+        }
+        ++significant;
+        d.significand = d.significand * 10 + value;
+        if (fraction) --d.exponent;
+    };
+    for (; i < n && is_digit(text[i]); ++i) digit(false);
+    if (i < n && text[i] == '.')
+        for (++i; i < n && is_digit(text[i]); ++i) digit(true);
+    if (mantissa_digits == 0) return d;
     if (i < n && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
+        bool negative = i < n && text[i] == '-';
         if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
-        std::size_t exponent_digits = 0;
-        while (i < n && is_digit(text[i])) ++i, ++exponent_digits;
-        if (exponent_digits == 0) return false;
+        std::size_t first = i;
+        std::int64_t exponent = 0;
+        for (; i < n && is_digit(text[i]); ++i) {
+            if (exponent < 100000) exponent = exponent * 10 + (text[i] - '0');
+            else d.small = false;
+        }
+        if (i == first) return d;
+        d.exponent += negative ? -exponent : exponent;
     }
-    return i == n;
+    d.valid = i == n;
+    return d;
+}
+
+// Clinger's fast path: an integer below 2^53 and a power of ten up to 10^22
+// are both exact doubles, so one multiplication or division rounds once,
+// correctly.  Needs arithmetic in double precision proper (not x87).
+bool exact_value(const Decimal &d, double &value) {
+#if FLT_EVAL_METHOD == 0
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (!d.small || d.significand > (std::uint64_t{1} << 53) || d.exponent < -22 ||
+        d.exponent > 22)
+        return false;
+    double significand = static_cast<double>(d.significand);
+    value = d.exponent < 0 ? significand / powers[-d.exponent]
+                           : significand * powers[d.exponent];
+    return true;
+#else
+    (void)d;
+    (void)value;
+    return false;
+#endif
 }
 
 FloatScan scan_unsigned(std::string_view text, bool negative) {
@@ -104,15 +160,18 @@ FloatScan scan_unsigned(std::string_view text, bool negative) {
     if (equals_ignoring_case(text, "nan"))
         return {FloatKind::number,
                 std::copysign(std::numeric_limits<double>::quiet_NaN(), sign)};
-    if (!is_decimal(text)) return {FloatKind::not_number, 0.0};
+    Decimal decimal = read_decimal(text);
+    if (!decimal.valid) return {FloatKind::not_number, 0.0};
 
     double value = 0.0;
-    const char *end = text.data() + text.size();
-    auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error == std::errc::result_out_of_range)
-        value = leading_exponent(text) >= 0 ? infinity : 0.0;
-    else if (error != std::errc() || stop != end)
-        return {FloatKind::undecided, 0.0};  // cannot happen; let the host judge
+    if (!exact_value(decimal, value)) {
+        const char *end = text.data() + text.size();
+        auto [stop, error] = std::from_chars(text.data(), end, value);
+        if (error == std::errc::result_out_of_range)
+            value = leading_exponent(text) >= 0 ? infinity : 0.0;
+        else if (error != std::errc() || stop != end)
+            return {FloatKind::undecided, 0.0};  // cannot happen; let the host judge
+    }
     return {FloatKind::number, negative ? -value : value};
 }
 
