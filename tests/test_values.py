@@ -8,6 +8,7 @@ import io
 import math
 import random
 import struct
+import sys
 import warnings
 
 import pytest
@@ -184,9 +185,9 @@ def test_unresolved_values_warn_once_and_become_none(text, caught):
 
 
 def test_eval_never_executes_code(caught):
-    ran = []
-    assert spiceread._eval("ran.append(1)", ran=None) is None
-    assert ran == []
+    probe = "__import__('sys').modules.__setitem__('tessel_eval_probe', 1)"
+    assert spiceread._eval(probe) is None
+    assert "tessel_eval_probe" not in sys.modules
 
 
 @pytest.mark.parametrize("value", [3.0, b"x", None, 1, type("S", (str,), {})("x")])
@@ -196,13 +197,15 @@ def test_eval_rejects_anything_but_str_before_any_work(value, monkeypatch):
         spiceread._eval(value)
 
 
-@pytest.mark.parametrize(("value", "kind"), [(0, "falsy"), (None, "falsy"), ([], "falsy"), (5, "int"), (b"1", "bytes")])
-def test_parse_value_on_other_types(value, kind):
-    if kind == "falsy":
-        assert spiceread._parse_value(value) is None
-    else:
-        with pytest.raises(TypeError, match=r"_parse_value\(\) argument 'value' must be str"):
-            spiceread._parse_value(value)
+@pytest.mark.parametrize("value", [0, None, [], 0.0])
+def test_any_falsy_value_is_none(value):
+    assert spiceread._parse_value(value) is None
+
+
+@pytest.mark.parametrize("value", [5, b"1", [1]])
+def test_other_values_are_refused(value):
+    with pytest.raises(TypeError, match=r"_parse_value\(\) argument 'value' must be str"):
+        spiceread._parse_value(value)
 
 
 @pytest.mark.parametrize(
@@ -232,16 +235,6 @@ def test_replaced_eval_is_used_with_its_own_parameters(monkeypatch):
     assert spiceread._parse_value("'x'", **params) == "replaced"
     assert spiceread._parse_value("y") == "y"  # unquoted text is not evaluated
     assert seen == [("x", {"a": 1})]
-
-
-def test_replaced_ast_is_used(monkeypatch):
-    class FakeAst:
-        @staticmethod
-        def literal_eval(text):
-            return frozenset({text})  # not a set: stays as it is
-
-    monkeypatch.setattr(spiceread, "ast", FakeAst)
-    assert spiceread._eval("x") == frozenset({"x"})
 
 
 # --- where the warning points -------------------------------------------------------------
