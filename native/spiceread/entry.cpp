@@ -103,8 +103,11 @@ nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
     nb::dict components =
         exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
 
-    static nb::object path_type = nb::module_::import_("pathlib").attr("Path");
-    static nb::object open = nb::module_::import_("io").attr("open");
+    // Kept for the process: a static nb::object would be released after the
+    // interpreter is finalised, which aborts the process at exit.
+    static nb::handle path_type =
+        nb::object(nb::module_::import_("pathlib").attr("Path")).release();
+    static nb::handle open = nb::object(nb::module_::import_("io").attr("open")).release();
 
     nb::object buf = nb::borrow(path_or_buf);
     bool close_buf = false;
