@@ -8,7 +8,6 @@
 #include "spiceread/assembly.hpp"
 #include "spiceread/module.hpp"
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -47,42 +46,72 @@ nb::object converted(PyObject *v) {
     return is_probably_um(val) ? to_micrometres(v) : nb::object();
 }
 
-using Item = std::pair<PyObject *, PyObject *>;  // borrowed from the settings
+// Held strongly: a key's hash or a value's multiplication may run Python
+// code that changes the settings dict while it is being read.
+using Item = std::pair<nb::object, nb::object>;
 
-// The items of `settings` in ascending key order, as `sorted(settings)`
-// gives them; text keys are compared inline, anything else by the list sort
-// (which raises for keys that cannot be ordered).
-std::vector<Item> sorted_items(PyObject *settings) {
-    std::vector<Item> items;
-    items.reserve(static_cast<size_t>(PyDict_GET_SIZE(settings)));
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    bool all_text = true;
-    while (PyDict_Next(settings, &pos, &key, &value)) {
-        items.emplace_back(key, value);
-        all_text = all_text && PyUnicode_CheckExact(key);
-    }
-    if (all_text) {
-        std::stable_sort(items.begin(), items.end(), [](const Item &a, const Item &b) {
-            return PyUnicode_Compare(a.first, b.first) < 0;
-        });
-        return items;
-    }
-    nb::object keys = nb::steal(PyDict_Keys(settings));
-    if (!keys.is_valid() || PyList_Sort(keys.ptr()) < 0) throw nb::python_error();
-    std::vector<Item> ordered;
-    ordered.reserve(items.size());
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.ptr()); ++i) {
-        PyObject *k = PyList_GET_ITEM(keys.ptr(), i);
-        PyObject *v = PyDict_GetItemWithError(settings, k);
-        if (!v) {
-            if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, k);
-            throw nb::python_error();
+// The items of a settings dict in ascending key order, as `sorted(settings)`
+// gives them.  Element lines carry a handful of settings, so they are sorted
+// in place on the stack; text keys are compared inline, anything else goes
+// through the list sort (which raises for keys that cannot be ordered).
+class SortedItems {
+public:
+    explicit SortedItems(PyObject *settings) {
+        Py_ssize_t n = PyDict_GET_SIZE(settings);
+        if (n > kInline) heap_.resize(static_cast<size_t>(n));
+        Item *items = data();
+        Py_ssize_t pos = 0, i = 0;
+        PyObject *key, *value;
+        bool all_text = true;
+        while (PyDict_Next(settings, &pos, &key, &value)) {
+            items[i++] = {nb::borrow(key), nb::borrow(value)};
+            all_text = all_text && PyUnicode_CheckExact(key);
         }
-        ordered.emplace_back(k, v);
+        size_ = i;
+        if (all_text) {
+            // Insertion sort: stable, and fastest for the few keys of a line.
+            for (Py_ssize_t k = 1; k < size_; ++k) {
+                Item moving = std::move(items[k]);
+                Py_ssize_t j = k;
+                for (; j > 0 &&
+                       PyUnicode_Compare(moving.first.ptr(), items[j - 1].first.ptr()) < 0;
+                     --j)
+                    items[j] = std::move(items[j - 1]);
+                items[j] = std::move(moving);
+            }
+        } else {
+            sort_by_list(settings);
+        }
     }
-    return ordered;
-}
+
+    const Item *begin() const { return data(); }
+    const Item *end() const { return data() + size_; }
+
+private:
+    static constexpr Py_ssize_t kInline = 8;
+
+    Item *data() { return heap_.empty() ? inline_ : heap_.data(); }
+    const Item *data() const { return heap_.empty() ? inline_ : heap_.data(); }
+
+    void sort_by_list(PyObject *settings) {
+        nb::object keys = nb::steal(PyDict_Keys(settings));
+        if (!keys.is_valid() || PyList_Sort(keys.ptr()) < 0) throw nb::python_error();
+        Item *items = data();
+        for (Py_ssize_t i = 0; i < size_; ++i) {
+            PyObject *k = PyList_GET_ITEM(keys.ptr(), i);
+            PyObject *v = PyDict_GetItemWithError(settings, k);
+            if (!v) {
+                if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, k);
+                throw nb::python_error();
+            }
+            items[i] = {nb::borrow(k), nb::borrow(v)};
+        }
+    }
+
+    Item inline_[kInline];
+    std::vector<Item> heap_;
+    Py_ssize_t size_ = 0;
+};
 
 // `_map_settings_keys`, converting lengths on the way when `convert` is set.
 nb::object map_keys(PyObject *settings, PyObject *keymap, bool convert) {
@@ -90,7 +119,8 @@ nb::object map_keys(PyObject *settings, PyObject *keymap, bool convert) {
     if (!result.is_valid()) throw nb::python_error();
     if (PyDict_GET_SIZE(settings) == 0) return result;
     bool renaming = PyDict_GET_SIZE(keymap) != 0;
-    for (const auto &[key, value] : sorted_items(settings)) {
+    for (const auto &[key_object, value_object] : SortedItems(settings)) {
+        PyObject *key = key_object.ptr(), *value = value_object.ptr();
         PyObject *new_key = key;
         if (renaming) {
             PyObject *mapped = PyDict_GetItemWithError(keymap, key);
