@@ -40,9 +40,17 @@ std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
         }
         items[i] = nb::steal(item);
     }
-    PyObject *extra = PyIter_Next(iterator.ptr());
-    if (extra) {
-        Py_DECREF(extra);
+    nb::object extra = nb::steal(PyIter_Next(iterator.ptr()));
+    if (extra.is_valid()) {
+#if PY_VERSION_HEX >= 0x030E0000
+        // 3.14 names the length of a sized sequence.
+        if (PyTuple_CheckExact(value.ptr()) || PyList_CheckExact(value.ptr())) {
+            PyErr_Format(PyExc_ValueError,
+                         "too many values to unpack (expected 2, got %zd)",
+                         PyObject_Length(value.ptr()));
+            throw nb::python_error();
+        }
+#endif
         PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
         throw nb::python_error();
     }
@@ -103,11 +111,12 @@ nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
     nb::dict components =
         exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
 
-    // Kept for the process: a static nb::object would be released after the
-    // interpreter is finalised, which aborts the process at exit.
+    // Kept for the life of the process: a static nb::object would be released
+    // after the interpreter has gone.
     static nb::handle path_type =
         nb::object(nb::module_::import_("pathlib").attr("Path")).release();
-    static nb::handle open = nb::object(nb::module_::import_("io").attr("open")).release();
+    static nb::handle open =
+        nb::object(nb::module_::import_("io").attr("open")).release();
 
     nb::object buf = nb::borrow(path_or_buf);
     bool close_buf = false;
