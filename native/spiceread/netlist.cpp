@@ -66,6 +66,18 @@ nb::object call1(nb::handle fn, nb::handle arg) {
     return nb::steal(result);
 }
 
+// `for item in iterable`, without an iterator object for the tuples the IR
+// is made of.  `iterable` must be kept alive by the caller.
+template <typename F>
+void for_each(nb::handle iterable, F &&body) {
+    if (PyTuple_CheckExact(iterable.ptr())) {
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(iterable.ptr()); ++i)
+            body(nb::handle(PyTuple_GET_ITEM(iterable.ptr(), i)));
+        return;
+    }
+    for (nb::handle item : iterable) body(item);
+}
+
 // `f"{value}"`: text as it is, anything else formatted.
 nb::object as_text(nb::handle value) {
     if (PyUnicode_CheckExact(value.ptr())) return nb::borrow(value);
@@ -191,7 +203,7 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
     DeclaredPorts declared(attr(subckt, f.ports));
 
     nb::object children = attr(subckt, f.children_ids);
-    for (nb::handle id : children) {
+    for_each(children, [&](nb::handle id) {
         PyObject *found = PyDict_GetItemWithError(ir.ptr(), id.ptr());
         if (!found) {
             if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, id.ptr());
@@ -206,7 +218,7 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
 
         nb::object instance = nb::steal(PyDict_New());
         if (!instance.is_valid()) throw nb::python_error();
-        set_item(instance.ptr(), keys.component, attr(item, f.component).ptr());
+        set_item(instance.ptr(), keys.component, component.ptr());
         nb::object settings = stages.patch_settings(attr(item, f.settings), settings_keymap);
         set_item(instance.ptr(), keys.settings, settings.ptr());
         nb::object name = attr(item, f.name);
@@ -216,7 +228,10 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
             PyObject *comment = PyDict_GetItemWithError(comments.ptr(), id.ptr());
             if (comment) {
                 nb::object placement = call1(stages.parse_location, comment);
-                if (truthy(placement)) set_item(placements.ptr(), name.ptr(), placement.ptr());
+                bool located = PyDict_CheckExact(placement.ptr())
+                                   ? PyDict_GET_SIZE(placement.ptr()) != 0
+                                   : truthy(placement);
+                if (located) set_item(placements.ptr(), name.ptr(), placement.ptr());
             } else if (PyErr_Occurred()) {
                 throw nb::python_error();
             }
@@ -225,7 +240,8 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
         nb::object text_name = as_text(name);
         bool direct = stages.get_port_direct && PyTuple_CheckExact(item_ports.ptr());
         Py_ssize_t i = 0;
-        for (nb::handle net : attr(item, f.ports)) {
+        nb::object nets = attr(item, f.ports);
+        for_each(nets, [&](nb::handle net) {
             if (item_ports.is_none()) raise_unknown_ports(item);
             nb::object port = direct ? port_at(item_ports.ptr(), i)
                                      : stages.get_port(item_ports, nb::int_(i));
@@ -249,14 +265,14 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
                     throw nb::python_error();
                 }
                 set_item(ports.ptr(), net.ptr(), instance_port.ptr());
-                continue;
+                return;
             }
             PyObject *held = PyDict_SetDefault(first.ptr(), net.ptr(), instance_port.ptr());
             if (!held) throw nb::python_error();
-            if (held == instance_port.ptr()) continue;
+            if (held == instance_port.ptr()) return;
             held = PyDict_SetDefault(second.ptr(), net.ptr(), instance_port.ptr());
             if (!held) throw nb::python_error();
-            if (held == instance_port.ptr()) continue;
+            if (held == instance_port.ptr()) return;
             nb::object all = crowded.get(net, nb::none());
             if (all.is_none()) {
                 all = nb::make_tuple(nb::handle(PyDict_GetItem(first.ptr(), net.ptr())),
@@ -265,8 +281,8 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
                 crowded[net] = all;
             }
             nb::borrow<nb::list>(all).append(instance_port);
-        }
-    }
+        });
+    });
     if (PyDict_GET_SIZE(dropped.ptr()) != 0) warn_dropped(subckt, ports, dropped);
 
     nb::dict connections;
