@@ -296,8 +296,15 @@ PyObject *stream_next(PyObject *self) noexcept {
     return nullptr;
 }
 
-// The stream types are implementation details: they are registered with the
-// module for nanobind's sake and taken out of its namespace again.
+// The helper types are implementation details: they are registered with the
+// module for nanobind's sake and taken out of its namespace again.  Their
+// reference stays held for the life of the process (nanobind's registry of
+// types does not hold one).
+void hide_type(nb::module_ &m, nb::handle type, const char *name) {
+    type.inc_ref();
+    nb::delattr(m, name);
+}
+
 template <typename T>
 void def_stream_type(nb::module_ &m, const char *name) {
     static PyType_Slot slots[] = {
@@ -305,8 +312,7 @@ void def_stream_type(nb::module_ &m, const char *name) {
         {Py_tp_iternext, reinterpret_cast<void *>(&stream_next<T>)},
         {0, nullptr},
     };
-    nb::class_<T>(m, name, nb::type_slots(slots));
-    nb::delattr(m, name);
+    hide_type(m, nb::class_<T>(m, name, nb::type_slots(slots)), name);
 }
 
 template <typename T, typename... Args>
@@ -409,8 +415,7 @@ void def_split_words(nb::module_ &m) {
 }
 
 void def_chain(nb::module_ &m) {
-    nb::class_<Chain>(m, "_chained").def("__call__", &call_chain);
-    nb::delattr(m, "_chained");
+    hide_type(m, nb::class_<Chain>(m, "_chained").def("__call__", &call_chain), "_chained");
     m.def("_chain", &chain);
 }
 
