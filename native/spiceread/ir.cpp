@@ -229,7 +229,10 @@ private:
         if (split_words_.original && filter_empty_.original) {
             if (statement.is_valid()) {
                 Utf8Text utf8 = utf8_of(exact_str(statement, "_split_words", "line"));
-                text = {utf8.view, utf8.surrogates, {}, std::move(utf8.keep)};
+                // The words are views into the statement, which goes out of
+                // scope before they do.
+                nb::object keep = utf8.keep.is_valid() ? std::move(utf8.keep) : nb::borrow(statement);
+                text = {utf8.view, utf8.surrogates, {}, std::move(keep)};
             }
             text::WordSplitter splitter(text.text);
             std::string_view word;
