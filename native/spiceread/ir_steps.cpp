@@ -159,6 +159,9 @@ nb::tuple ports_of(std::vector<Word> &words, StrCache *cache, std::size_t drop_l
         PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(k++),
                          word_object(w, cache).inc_ref().ptr());
     }
+    // A tuple of strings cannot be part of a cycle; the collector would stop
+    // tracking it at its next pass anyway, after walking it once more.
+    PyObject_GC_UnTrack(tuple.ptr());
     return nb::borrow<nb::tuple>(tuple);
 }
 
