@@ -17,14 +17,9 @@ ModuleName k_recursive_netlist_from_ir{scope(), "_recursive_netlist_from_ir"};
 ModuleName k_iter_relevant_lines{scope(), "_iter_relevant_lines"};
 ModuleName k_parse_into_ir{scope(), "_parse_into_ir"};
 
-// Calls `fn(*args, **kwargs)`, where `kwargs` is handed over as the callee's
-// own copy.
 template <typename... Args>
-nb::object call_with_kwargs(nb::handle fn, nb::dict kwargs, Args &&...args) {
-    nb::tuple positional = nb::make_tuple(std::forward<Args>(args)...);
-    PyObject *result = PyObject_Call(fn.ptr(), positional.ptr(), kwargs.ptr());
-    if (!result) throw nb::python_error();
-    return nb::steal(result);
+nb::object call_with_kwargs(nb::handle fn, nb::handle kwargs, Args &&...args) {
+    return call_with_kwargs_copy(fn, nb::make_tuple(std::forward<Args>(args)...), kwargs);
 }
 
 nb::dict dict_or_new(nb::handle value) {
@@ -49,10 +44,8 @@ nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap,
     nb::object into_ir = k_parse_oc_spice_into_ir.get();
     nb::object parsed =
         k_parse_oc_spice_into_ir.is_original(into_ir)
-            ? parse_oc_spice_into_ir(path_or_buf, components,
-                                     nb::borrow<nb::kwargs>(PyDict_Copy(kwargs.ptr())))
-            : call_with_kwargs(into_ir, nb::steal<nb::dict>(PyDict_Copy(kwargs.ptr())),
-                               path_or_buf, components);
+            ? parse_oc_spice_into_ir(path_or_buf, components, kwargs)
+            : call_with_kwargs(into_ir, kwargs, path_or_buf, components);
     auto [ir, comments] = unpack_pair(parsed);
 
     nb::object result =
@@ -107,8 +100,7 @@ nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
         nb::object parsed =
             k_parse_into_ir.is_original(into_ir)
                 ? parse_into_ir(lines, components, kwargs)
-                : call_with_kwargs(into_ir, nb::steal<nb::dict>(PyDict_Copy(kwargs.ptr())),
-                                   lines, components);
+                : call_with_kwargs(into_ir, kwargs, lines, components);
         auto [ir, comments] = unpack_pair(parsed);
         result = nb::make_tuple(ir, comments);
     } catch (...) {

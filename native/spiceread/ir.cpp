@@ -50,6 +50,14 @@ std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
     return {std::move(items[0]), std::move(items[1])};
 }
 
+nb::object call_with_kwargs_copy(nb::handle fn, nb::handle positional, nb::handle kwargs) {
+    nb::object copy = nb::steal(PyDict_Copy(kwargs.ptr()));
+    if (!copy.is_valid()) throw nb::python_error();
+    PyObject *result = PyObject_Call(fn.ptr(), positional.ptr(), copy.ptr());
+    if (!result) throw nb::python_error();
+    return nb::steal(result);
+}
+
 BoundArgs bind_args(const char *func, nb::args args, nb::kwargs kwargs,
                     std::initializer_list<const char *> names) {
     const std::size_t given = args.size();
@@ -372,10 +380,8 @@ private:
     nb::object settings_of_words(nb::handle kwargs) {
         if (get_ir_settings_.original)
             return settings_of(words_.views("_get_ir_settings"), kwargs, resolve_, &cache_);
-        nb::object positional = nb::make_tuple(words_.list(&cache_));
-        PyObject *result = PyObject_Call(get_ir_settings_.object.ptr(), positional.ptr(), kwargs.ptr());
-        if (!result) throw nb::python_error();
-        return nb::steal(result);
+        return call_with_kwargs_copy(get_ir_settings_.object, nb::make_tuple(words_.list(&cache_)),
+                                     kwargs);
     }
 
     nb::object parent_id_of_parents() {

@@ -15,6 +15,10 @@ namespace nb = nanobind;
 // `a, b = value`, failing with the host's messages.
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value);
 
+// `fn(*positional, **kwargs)` with a copy of `kwargs`: a callee that is not
+// a Python function could otherwise keep or change the caller's mapping.
+nb::object call_with_kwargs_copy(nb::handle fn, nb::handle positional, nb::handle kwargs);
+
 // `_parse_into_ir(lines, component_map, **kwargs)` for a `component_map`
 // already checked to be a dict.  `kwargs` is only read.
 nb::object parse_into_ir(nb::handle lines, nb::handle component_map, nb::handle kwargs);

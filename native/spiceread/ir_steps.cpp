@@ -187,10 +187,7 @@ nb::object ValueResolver::operator()(std::string_view value, bool surrogates,
                                      nb::handle kwargs) const {
     // Text that cannot be strict UTF-8 goes the host's way.
     if (original_ && !surrogates) return parse_value_text(value, kwargs);
-    nb::object positional = nb::make_tuple(make_str(value, surrogates));
-    PyObject *result = PyObject_Call(parse_value_.ptr(), positional.ptr(), kwargs.ptr());
-    if (!result) throw nb::python_error();
-    return nb::steal(result);
+    return call_with_kwargs_copy(parse_value_, nb::make_tuple(make_str(value, surrogates)), kwargs);
 }
 
 nb::dict settings_of(std::vector<Word> &words, nb::handle kwargs,
