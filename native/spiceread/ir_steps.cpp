@@ -108,10 +108,7 @@ Word arena_word(std::deque<std::string> &arena, std::string text, bool surrogate
 }  // namespace
 
 void rewrite_sources(std::vector<Word> &words, std::deque<std::string> &arena, StrCache *cache) {
-    std::vector<std::string_view> views;
-    views.reserve(words.size());
-    for (const Word &w : words) views.push_back(w.text);
-    auto found = text::find_source_keyword(views);
+    auto found = text::find_source_keyword(words, [](const Word &w) { return w.text; });
     if (!found) return;
     const std::size_t at = *found;
 

@@ -40,34 +40,22 @@ bool WordSplitter::next(std::string_view &word) {
     return true;
 }
 
-namespace {
-
-bool equals_lowercase(std::string_view word, std::string_view keyword) {
-    if (word.size() != keyword.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != keyword[i]) return false;
+int source_keyword(std::string_view word) {
+    if (word.size() < 4) return -1;
+    if (word.size() > 4) {
+        word = strip(word);
+        if (word.size() != 4) return -1;
     }
-    return true;
-}
-
-}  // namespace
-
-std::optional<std::size_t> find_source_keyword(std::span<const std::string_view> words) {
+    char lower[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        char c = word[i];
+        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
     static constexpr std::string_view kKeywords[] = {"vcvs", "vccs", "ccvs", "cccs"};
-    // Cheap pre-check: a keyword word is four letters once trimmed.
-    bool any = false;
-    for (std::string_view w : words)
-        if (w.size() >= 4 && strip(w).size() == 4) {
-            any = true;
-            break;
-        }
-    if (!any) return std::nullopt;
-    for (std::string_view keyword : kKeywords)
-        for (std::size_t i = 0; i < words.size(); ++i)
-            if (equals_lowercase(strip(words[i]), keyword)) return i;
-    return std::nullopt;
+    const std::string_view text(lower, 4);
+    for (int k = 0; k < 4; ++k)
+        if (text == kKeywords[k]) return k;
+    return -1;
 }
 
 Identifier ascii_identifier(std::string_view word) {

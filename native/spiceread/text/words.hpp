@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <optional>
-#include <span>
 #include <string_view>
 
 namespace tessel::spiceread::text {
@@ -39,11 +38,30 @@ private:
     bool done_ = false;
 };
 
-// Position of the controlled-source keyword in `words`: the first of "vcvs",
-// "vccs", "ccvs", "cccs" (in that order) that occurs at all, compared with
-// each word trimmed and lowercased.  No non-ASCII character lowercases to one
-// of the ASCII letters of the keywords, so an ASCII comparison is exact.
-std::optional<std::size_t> find_source_keyword(std::span<const std::string_view> words);
+// Which controlled-source keyword `word` is once trimmed and lowercased:
+// 0 to 3 for "vcvs", "vccs", "ccvs", "cccs", or -1.  No non-ASCII character
+// lowercases to one of the ASCII letters of the keywords, so an ASCII
+// comparison is exact.
+int source_keyword(std::string_view word);
+
+// Position of the controlled-source keyword among `words` (a range of
+// elements that `text_of` turns into views): the first occurrence of the
+// first keyword, in the order above, that occurs at all.
+template <typename Range, typename TextOf>
+std::optional<std::size_t> find_source_keyword(const Range &words, TextOf text_of) {
+    int best = 4;
+    std::size_t at = 0, i = 0;
+    for (const auto &word : words) {
+        const int keyword = source_keyword(text_of(word));
+        if (keyword >= 0 && keyword < best) {
+            best = keyword;
+            at = i;
+        }
+        ++i;
+    }
+    if (best == 4) return std::nullopt;
+    return at;
+}
 
 enum class Identifier : unsigned char { No, Yes, AskUnicode };
 
