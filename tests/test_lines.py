@@ -68,6 +68,13 @@ def test_lines_and_spaces_agree_with_python_for_every_code_point():
     assert [relevant(t) for t in texts] == [reference_lines(t) for t in texts]
 
 
+def test_stages_agree_with_python_for_every_code_point():
+    chars = [chr(c) for c in range(0x3100)] + ["\U0001F600", "\udc80"]
+    lines = [f"{ch}{ch}a{ch}b{ch}" for ch in chars]
+    assert list(sr._strip_lines(lines)) == [line.strip() for line in lines]
+    assert list(sr._standardize_spaces(lines)) == [re.sub(r"\s+", " ", line) for line in lines]
+
+
 def test_lone_surrogates_take_the_correct_route():
     text = "X\ud800 a \udfff\n+ \ud83d=1\u3000\n b\u00e9"
     assert relevant(text) == reference_lines(text)

@@ -111,7 +111,7 @@ ModuleName k_get_ir_settings{scope(), "_get_ir_settings"};
 ModuleName k_get_parent_id{scope(), "_get_parent_id"};
 
 struct Step {
-    Step(const ModuleName &name) : object(name.get()), original(name.is_original(object)) {}
+    explicit Step(const ModuleName &name) : object(name.get()), original(name.is_original(object)) {}
     nb::object object;
     bool original;
 };

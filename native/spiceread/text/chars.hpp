@@ -162,8 +162,8 @@ inline void standardize_spaces(std::string_view s, std::string &out) {
     }
 }
 
-// Whether `s` holds any white space at all (then standardizing changes it,
-// unless it is a lone blank between other characters).
+// Whether standardizing leaves `s` as it is: its only white space is
+// single blanks.
 inline bool is_standard(std::string_view s) {
     const unsigned char *p = bytes(s), *end = p + s.size();
     bool prev_blank = false;
