@@ -236,3 +236,14 @@ def test_fused_road_equals_the_stage_by_stage_road(seed, monkeypatch):
     monkeypatch.setattr(sr, "_iter_relevant_lines", python_relevant_lines)
     monkeypatch.setattr(sr, "_parse_into_ir", lambda lines, cm, **kw: original(list(lines), cm, **kw))
     assert run() == fused
+
+
+def test_unresolved_values_warn_once_each_at_the_callers_line():
+    text = ".subckt s a\nX1 a m k='nope' j='nope'\nX2 a m k='w'\n.ends\n"
+    with pytest.warns(sr.ParseWarning) as record:
+        ir, _ = sr._parse_oc_spice_into_ir(io.StringIO(text), {}, w=3)  # the warning's line
+    assert [str(w.message).count("'nope'") for w in record] == [2, 2]
+    assert {(w.filename, w.lineno) for w in record} == {(__file__, record[0].lineno)}
+    assert record[0].lineno == test_unresolved_values_warn_once_each_at_the_callers_line.__code__.co_firstlineno + 3
+    assert ir[2].settings == {"k": None, "j": None}
+    assert ir[3].settings == {"k": 3}

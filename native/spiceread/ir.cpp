@@ -91,7 +91,9 @@ BoundArgs bind_args(const char *func, nb::args args, nb::kwargs kwargs,
         std::string list;
         for (std::size_t k = 0; k < missing.size(); ++k) {
             if (k > 0) list += (k + 1 == missing.size()) ? (missing.size() > 2 ? ", and " : " and ") : ", ";
-            list += "'" + std::string(missing[k]) + "'";
+            list.push_back('\'');
+            list += missing[k];
+            list.push_back('\'');
         }
         PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", func,
                      missing.size(), missing.size() == 1 ? "" : "s", list.c_str());

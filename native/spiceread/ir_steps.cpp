@@ -10,17 +10,7 @@
 #include "spiceread/lines.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/text/words.hpp"
-
-#if __has_include("spiceread/values.hpp")
 #include "spiceread/values.hpp"
-#else
-namespace tessel::spiceread {
-// Stand-in until value evaluation lands: the value text as it is.
-inline nb::object parse_value_text(std::string_view utf8_value, nb::handle) {
-    return make_str(utf8_value, false);
-}
-}  // namespace tessel::spiceread
-#endif
 
 namespace tessel::spiceread {
 
