@@ -65,6 +65,13 @@ nb::object join_instance_port(PyObject *name, PyObject *port) {
 
 bool has_one_comma(PyObject *text) {
     Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (PyUnicode_IS_ASCII(text)) {
+        const char *data = static_cast<const char *>(PyUnicode_DATA(text));
+        const void *first = std::memchr(data, ',', static_cast<size_t>(n));
+        if (!first) return false;
+        const char *after = static_cast<const char *>(first) + 1;
+        return !std::memchr(after, ',', static_cast<size_t>(data + n - after));
+    }
     Py_ssize_t first = PyUnicode_FindChar(text, ',', 0, n, 1);
     if (first < 0) return false;
     return PyUnicode_FindChar(text, ',', first + 1, n, 1) < 0;

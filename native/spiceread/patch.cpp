@@ -9,6 +9,9 @@
 #include "spiceread/assembly.hpp"
 #include "spiceread/module.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 #include "common/checks.hpp"
 
 namespace tessel::spiceread {
@@ -141,6 +144,11 @@ bool may_rename(nb::handle instances, const nb::dict &renaming) {
     if (!PyDict_CheckExact(instances.ptr())) return true;
     if (PyDict_Contains(renaming.ptr(), empty)) return true;
     PyObject *component_key = netlist_keys().component;
+    // Instances share their component texts, and a netlist uses few
+    // components: those already found not to rename are remembered by
+    // identity (they stay alive in `instances` meanwhile).
+    PyObject *known[8] = {};
+    size_t next = 0;
     Py_ssize_t pos = 0;
     PyObject *name, *entry;
     while (PyDict_Next(instances.ptr(), &pos, &name, &entry)) {
@@ -150,8 +158,11 @@ bool may_rename(nb::handle instances, const nb::dict &renaming) {
             if (PyErr_Occurred()) throw nb::python_error();
             continue;  // resolves through the empty text, handled above
         }
+        if (std::find(std::begin(known), std::end(known), component) != std::end(known))
+            continue;
         if (!PyUnicode_CheckExact(component)) return true;
         if (PyDict_Contains(renaming.ptr(), component)) return true;
+        known[next++ % std::size(known)] = component;
     }
     return false;
 }
