@@ -53,6 +53,9 @@ class SettingsPatcher {
 public:
     SettingsPatcher();
     nb::object operator()(nb::handle settings, nb::handle settings_keymap) const;
+    // The same result, made from `settings` itself when the caller owns it
+    // and its keys already come out in order and unrenamed.
+    nb::object take_over(nb::handle settings, nb::handle settings_keymap) const;
 
 private:
     nb::object patch_;   // the bound `_patch_settings`, when replaced
@@ -63,5 +66,12 @@ private:
 
 // patch.cpp: `_patch_ports` itself (the argument is checked).
 void patch_ports(nb::handle netlist);
+
+// netlist.cpp: `_recursive_netlist_from_ir` itself.  `owned_ir`: the IR was
+// made by the caller's own reading and nobody else sees it, so a record's
+// settings dict that nothing else shares may become the netlist's own
+// (converted in place) instead of being copied.
+nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
+                                     nb::handle comments, bool owned_ir);
 
 }  // namespace tessel::spiceread

@@ -5,6 +5,7 @@
 #include "spiceread/module.hpp"
 
 #include "common/checks.hpp"
+#include "spiceread/assembly.hpp"
 #include "spiceread/ir.hpp"
 #include "spiceread/lines.hpp"
 
@@ -27,8 +28,8 @@ nb::dict dict_or_new(nb::handle value) {
     return nb::borrow<nb::dict>(value);
 }
 
-nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
-                                  nb::handle component_map, nb::kwargs kwargs);
+nb::object read_ir(nb::handle path_or_buf, nb::handle component_map, nb::kwargs kwargs,
+                   bool *built_here);
 
 nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap,
                           nb::handle component_map, nb::kwargs kwargs) {
@@ -42,14 +43,19 @@ nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap,
     nb::dict components = dict_or_new(component_map);
 
     nb::object into_ir = k_parse_oc_spice_into_ir.get();
+    bool built_here = false;
     nb::object parsed =
         k_parse_oc_spice_into_ir.is_original(into_ir)
-            ? parse_oc_spice_into_ir(path_or_buf, components, kwargs)
+            ? read_ir(path_or_buf, components, kwargs, &built_here)
             : call_with_kwargs(into_ir, kwargs, path_or_buf, components);
     auto [ir, comments] = unpack_pair(parsed);
 
-    nb::object result =
-        k_recursive_netlist_from_ir.get()(ir, keymap, comments);
+    // An IR that this call's own builder made is seen by nobody else, so the
+    // netlist may take over its records' settings dicts.
+    nb::object to_netlist = k_recursive_netlist_from_ir.get();
+    nb::object result = k_recursive_netlist_from_ir.is_original(to_netlist)
+                            ? recursive_netlist_from_ir(ir, keymap, comments, built_here)
+                            : to_netlist(ir, keymap, comments);
     if (!result.is_none() && !PyDict_CheckExact(result.ptr())) {
         PyErr_Format(PyExc_TypeError, "Expected dict, got %s",
                      Py_TYPE(result.ptr())->tp_name);
@@ -68,8 +74,15 @@ void close_quietly(nb::handle file) noexcept {
         PyErr_WriteUnraisable(file.ptr());
 }
 
-nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
-                                  nb::handle component_map, nb::kwargs kwargs) {
+nb::object parse_oc_spice_into_ir(nb::handle path_or_buf, nb::handle component_map,
+                                  nb::kwargs kwargs) {
+    return read_ir(path_or_buf, component_map, std::move(kwargs), nullptr);
+}
+
+// `_parse_oc_spice_into_ir`; `built_here` (when given) tells whether the
+// module's own builder made the IR.
+nb::object read_ir(nb::handle path_or_buf, nb::handle component_map, nb::kwargs kwargs,
+                   bool *built_here) {
     nb::dict components =
         exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
 
@@ -97,10 +110,11 @@ nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
                                ? iter_relevant_lines(content)
                                : iter_lines(content);
         nb::object into_ir = k_parse_into_ir.get();
-        nb::object parsed =
-            k_parse_into_ir.is_original(into_ir)
-                ? parse_into_ir(lines, components, kwargs)
-                : call_with_kwargs(into_ir, kwargs, lines, components);
+        bool own_builder = k_parse_into_ir.is_original(into_ir);
+        nb::object parsed = own_builder
+                                ? parse_into_ir(lines, components, kwargs)
+                                : call_with_kwargs(into_ir, kwargs, lines, components);
+        if (built_here) *built_here = own_builder;
         auto [ir, comments] = unpack_pair(parsed);
         result = nb::make_tuple(ir, comments);
     } catch (...) {

@@ -124,17 +124,25 @@ private:
 
 // The per-element stages, as bound in the module when a reading starts.
 struct Stages {
-    Stages()
-        : get_ports(k_get_ports.get()),
+    explicit Stages(bool owned_ir = false)
+        : owned_ir(owned_ir),
+          get_ports(k_get_ports.get()),
           parse_location(k_parse_location_comment.get()),
           get_port(k_get_port.get()),
           get_port_direct(k_get_port.is_original(get_port)) {}
 
+    // The records' settings dicts may be taken over (see take_over).
+    bool owned_ir;
     nb::object get_ports;
     SettingsPatcher patch_settings;
     nb::object parse_location;
     nb::object get_port;
     bool get_port_direct;
+
+    nb::object patch(nb::object settings, nb::handle settings_keymap) const {
+        return owned_ir ? patch_settings.take_over(settings, settings_keymap)
+                        : patch_settings(settings, settings_keymap);
+    }
 };
 
 // The declared (external) ports of a subcircuit, for membership tests of
@@ -219,7 +227,7 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
         nb::object instance = nb::steal(PyDict_New());
         if (!instance.is_valid()) throw nb::python_error();
         set_item(instance.ptr(), keys.component, component.ptr());
-        nb::object settings = stages.patch_settings(attr(item, f.settings), settings_keymap);
+        nb::object settings = stages.patch(attr(item, f.settings), settings_keymap);
         set_item(instance.ptr(), keys.settings, settings.ptr());
         nb::object name = attr(item, f.name);
         set_item(instances.ptr(), name.ptr(), instance.ptr());
@@ -306,7 +314,7 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
             set_item(ports.ptr(), net.ptr(), one.ptr());
     }
 
-    nb::object settings = stages.patch_settings(attr(subckt, f.settings), settings_keymap);
+    nb::object settings = stages.patch(attr(subckt, f.settings), settings_keymap);
     nb::object netlist = nb::steal(PyDict_New());
     if (!netlist.is_valid()) throw nb::python_error();
     set_item(netlist.ptr(), keys.instances, instances.ptr());
@@ -327,8 +335,10 @@ nb::object netlist_from_subckt_function(nb::handle ir, nb::handle subckt,
                                LocalSubckts(ir));
 }
 
+}  // namespace
+
 nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
-                                     nb::handle comments) {
+                                     nb::handle comments, bool owned_ir) {
     exact_dict(ir, "_recursive_netlist_from_ir", "ir");
     exact_dict(settings_keymap, "_recursive_netlist_from_ir", "settings_keymap");
     exact_dict(comments, "_recursive_netlist_from_ir", "comments");
@@ -338,7 +348,7 @@ nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
     nb::object per_subckt = k_netlist_from_subckt.get();
     bool direct = k_netlist_from_subckt.is_original(per_subckt);
     std::optional<Stages> stages;
-    if (direct) stages.emplace();
+    if (direct) stages.emplace(owned_ir);
     nb::object subckt_type = k_subckt.get();
     LocalSubckts local(ir);
 
@@ -382,10 +392,13 @@ nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
     return reversed;
 }
 
-}  // namespace
-
 void def_recursive_netlist_from_ir(nb::module_ &m) {
-    m.def("_recursive_netlist_from_ir", &recursive_netlist_from_ir, nb::arg("ir").none(),
+    m.def(
+        "_recursive_netlist_from_ir",
+        [](nb::handle ir, nb::handle settings_keymap, nb::handle comments) {
+            return recursive_netlist_from_ir(ir, settings_keymap, comments, false);
+        },
+        nb::arg("ir").none(),
           nb::arg("settings_keymap").none(), nb::arg("comments").none());
 }
 

@@ -203,6 +203,39 @@ nb::object SettingsPatcher::operator()(nb::handle settings,
     return convert_.is_valid() ? convert_(mapped) : convert_um(mapped);
 }
 
+nb::object SettingsPatcher::take_over(nb::handle settings,
+                                      nb::handle settings_keymap) const {
+    // Held by the record and by the caller's reference, nothing else.
+    constexpr Py_ssize_t kUnshared = 2;
+    PyObject *s = settings.ptr(), *keymap = settings_keymap.ptr();
+    if (!fused_ || !PyDict_CheckExact(s) || !PyDict_CheckExact(keymap) ||
+        Py_REFCNT(s) != kUnshared)
+        return (*this)(settings, settings_keymap);
+    PyObject *previous = nullptr;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    bool renaming = PyDict_GET_SIZE(keymap) != 0;
+    while (PyDict_Next(s, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) ||
+            (previous && PyUnicode_Compare(previous, key) > 0))
+            return (*this)(settings, settings_keymap);
+        if (renaming) {
+            int found = PyDict_Contains(keymap, key);
+            if (found < 0) throw nb::python_error();
+            if (found) return (*this)(settings, settings_keymap);
+        }
+        previous = key;
+    }
+    pos = 0;
+    while (PyDict_Next(s, &pos, &key, &value)) {
+        nb::object new_value = converted(value);
+        // Replacing the value of a present key leaves the iteration intact.
+        if (new_value.is_valid() && PyDict_SetItem(s, key, new_value.ptr()) < 0)
+            throw nb::python_error();
+    }
+    return nb::borrow(settings);
+}
+
 void def_map_settings_keys(nb::module_ &m) {
     m.def("_map_settings_keys", &map_settings_keys, nb::arg("settings").none(),
           nb::arg("settings_keymap").none());
