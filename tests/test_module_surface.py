@@ -1,0 +1,120 @@
+"""How the reader module loads and what it binds: what callers and monkeypatching rely on."""
+
+from __future__ import annotations
+
+import ctypes
+import dataclasses
+import importlib
+import json
+import sys
+
+import pytest
+
+from conftest import run_python
+
+import tessel.core.spiceread as spiceread
+
+NAMES_IN_ORDER = [
+    "ast", "re", "warnings",
+    "Callable", "Generator", "Iterable", "Sequence",
+    "suppress", "dataclass", "lru_cache", "TextIOWrapper", "Path", "TYPE_CHECKING", "Any", "Literal",
+    "lazy_import", "sax", "ts_pdk", "natsorted", "__all__",
+    "ParseError", "ParseWarning", "Subckt", "Conn",
+    "parse_oc_spice", "_recursive_netlist_from_ir", "_netlist_from_subckt",
+    "_parse_oc_spice_into_ir", "_split_comments", "_split_words", "_parse_into_ir",
+    "_handle_sources", "_parse_value", "_eval", "_chain", "_strip_lines", "_join_continuations",
+    "_standardize_spaces", "_filter_empty", "_get_parent_id", "_get_ir_ports", "_get_ir_settings",
+    "_get_ports_from_model", "_get_ports_from_component", "_get_ports", "_sort_ports", "_get_port",
+    "_map_settings_keys", "_convert_um", "_is_probably_um", "_patch_settings",
+    "_iter_relevant_lines", "_parse_location_comment", "_patch_ports",
+]
+
+
+def test_names_are_bound_in_definition_order():
+    bound = [name for name in vars(spiceread) if not name.startswith("__") or name == "__all__"]
+    assert bound == NAMES_IN_ORDER
+    assert spiceread.__all__ == ["parse_oc_spice"]
+
+
+def test_docstring_carries_the_experimental_note():
+    doc = spiceread.__doc__
+    assert doc.startswith("Parse OC Spice.")
+    assert "Note:" in doc and "This spice parser is experimental and incomplete." in doc
+
+
+@pytest.mark.parametrize(
+    "cls, doc, fields",
+    [
+        (spiceread.Subckt, "Subcircuit.",
+         ["id", "component", "ports", "settings", "parent_id", "children_ids"]),
+        (spiceread.Conn, "Connection.",
+         ["id", "name", "component", "ports", "settings", "parent_id"]),
+    ],
+)
+def test_records_are_dataclasses_of_the_module(cls, doc, fields):
+    assert dataclasses.is_dataclass(cls)
+    assert cls.__module__ == "tessel.core.spiceread" and cls.__doc__ == doc
+    assert [f.name for f in dataclasses.fields(cls)] == fields
+    values = dict(zip(fields, range(len(fields))))
+    record = cls(**values)
+    assert record == cls(**values) and record != cls(**{**values, fields[0]: -1})
+    assert repr(record) == f"{cls.__name__}(" + ", ".join(f"{k}={v}" for k, v in values.items()) + ")"
+    with pytest.raises(TypeError):
+        cls()  # no field defaults
+    record.parent_id = 99  # mutable
+    with pytest.raises(TypeError):
+        record < record  # no ordering
+
+
+def test_exception_and_warning_classes():
+    assert issubclass(spiceread.ParseError, RuntimeError)
+    assert spiceread.ParseError.__doc__ == "Error while parsing spice."
+    assert spiceread.ParseWarning.__bases__ == (Warning,)
+    assert spiceread.ParseWarning.__doc__ == "Warning while parsing spice."
+    assert spiceread.ParseError.__module__ == "tessel.core.spiceread"
+
+
+def test_import_loads_no_heavy_dependency():
+    out = run_python("""
+        import json, sys
+        import tessel.core.spiceread
+        print(json.dumps([m in sys.modules for m in ("sax", "natsort", "tessel.core.pdk")]))
+    """).stdout
+    assert json.loads(out) == [False, False, False]
+
+
+@pytest.mark.parametrize("module_name, init", [
+    ("tessel.core.spiceread", "PyInit_spiceread"),
+    ("tessel.core.pdk", "PyInit_pdk"),
+])
+def test_second_initialisation_is_refused(module_name, init):
+    module = importlib.import_module(module_name)
+    entry = getattr(ctypes.PyDLL(module.__file__), init)
+    entry.restype = ctypes.py_object
+    with pytest.raises(RuntimeError, match="initialised twice"):
+        entry()
+    assert sys.modules[module_name] is module
+
+
+@pytest.mark.parametrize("module_name", ["tessel.core.spiceread", "tessel.core.pdk"])
+def test_second_interpreter_is_refused(module_name):
+    out = run_python(f"""
+        import {module_name}
+        try:
+            import _interpreters as interpreters
+            interp = interpreters.create("legacy")
+            run = lambda code: interpreters.run_string(interp, code)
+        except ImportError:
+            import _xxsubinterpreters as interpreters
+            try:  # 3.12: a legacy (non-isolated) interpreter reaches the module's own guard
+                interp = interpreters.create(isolated=False)
+            except TypeError:
+                interp = interpreters.create()
+            run = lambda code: interpreters.run_string(interp, code)
+        try:
+            failure = run("import {module_name}")
+        except Exception as e:
+            failure = e
+        print(failure)
+    """).stdout
+    assert "ImportError" in out and "second interpreter" in out
