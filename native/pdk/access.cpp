@@ -122,34 +122,35 @@ nb::object activate_pdk_by_name(nb::handle name_arg) {
     return names::get_pdk.get()();
 }
 
-void def_cached(nb::module_ &m, const char *name, nb::object (*func)(),
-                const char *doc) {
-    nb::object function = nb::cpp_function(func, nb::scope(m), nb::name(name), doc);
+void def_cached(nb::module_ &m, const char *name, const char *sig,
+                nb::object (*func)(), const char *doc) {
+    nb::object function = nb::cpp_function(func, nb::scope(m), nb::name(name), nb::sig(sig), doc);
     m.attr(name) = m.attr("cache")(function);
 }
 
 }  // namespace
 
 void def_get_pdk(nb::module_ &m) {
-    m.def("get_pdk", &get_pdk,
+    m.def("get_pdk", &get_pdk, nb::sig("def get_pdk() -> morrow.Pdk"),
           "Return the active PDK, activated.\n\n"
           "The frozen base PDK is built first (once per process).");
 }
 
 void def_get_base_pdk(nb::module_ &m) {
-    def_cached(m, "get_base_pdk", &get_base_pdk,
+    def_cached(m, "get_base_pdk", "def get_base_pdk() -> morrow.Pdk", &get_base_pdk,
                "Return the PDK as shipped, frozen (the active PDK itself when "
                "the project is a PDK).");
 }
 
 void def_activate_pdk_by_name(nb::module_ &m) {
     m.def("activate_pdk_by_name", &activate_pdk_by_name, nb::arg("name").none(),
+          nb::sig("def activate_pdk_by_name(name: str) -> morrow.Pdk"),
           "Deprecated: return `get_pdk()`; the PDK configured in "
           "'pyproject.toml' is used whatever `name` says.");
 }
 
 void def_private_get_pdk(nb::module_ &m) {
-    def_cached(m, "_get_pdk", &load_pdk,
+    def_cached(m, "_get_pdk", "def _get_pdk() -> morrow.Pdk", &load_pdk,
                "Import (or reload) the project's PDK package and return its "
                "PDK.");
 }

@@ -206,6 +206,8 @@ void def_error_cell(nb::module_ &m) {
     g_error_cell_type = make_error_cell_type().release().ptr();
     m.def("_error_cell", &error_cell, nb::arg("funcname").none(),
           nb::arg("modname").none(), nb::arg("error").none(),
+          nb::sig("def _error_cell(funcname: str, modname: str, error: str | BaseException) "
+                  "-> Callable[..., morrow.Component]"),
           "Return a factory named `funcname` (module `modname`) that raises "
           "`error` (a text becomes a RuntimeError) whenever called.");
 }
@@ -213,6 +215,7 @@ void def_error_cell(nb::module_ &m) {
 void def_handle_import_errors(nb::module_ &m) {
     m.def("_handle_import_errors", &handle_import_errors_entry,
           nb::arg("static_records").none(), nb::arg("errors").none(),
+          nb::sig("def _handle_import_errors(static_records: dict, errors: dict) -> tuple[dict, dict]"),
           "Return error factories and 'ERROR' records for every cell of the "
           "files that failed to import, found statically or by text search.");
 }
@@ -220,6 +223,7 @@ void def_handle_import_errors(nb::module_ &m) {
 void def_find_cells(nb::module_ &m) {
     m.def("_find_cells", &find_cells, nb::arg("static_records").none(),
           nb::arg("modules").none(),
+          nb::sig("def _find_cells(static_records: dict, modules: dict) -> dict"),
           "Return the factories of the 'UNKNOWN' records, looked up in their "
           "modules; records that cannot be resolved are marked 'ERROR' and "
           "get error factories.");

@@ -134,6 +134,8 @@ void def_get_database_updates(nb::module_ &m) {
     m.def("_get_database_updates", &get_database_updates,
           nb::arg("static_records").none(), nb::arg("present_records").none(),
           nb::arg("paths").none(),
+          nb::sig("def _get_database_updates(static_records: dict, present_records: dict, "
+                  "paths: list) -> tuple[list, list[str]]"),
           "Compare the project's records with the stored ones; return (records "
           "to write sorted by name, names to delete sorted).");
 }
@@ -141,6 +143,7 @@ void def_get_database_updates(nb::module_ &m) {
 void def_clean_containers_also_in_cells(nb::module_ &m) {
     m.def("_clean_containers_also_in_cells", &clean_containers_also_in_cells,
           nb::arg("pdk").none(),
+          nb::sig("def _clean_containers_also_in_cells(pdk: morrow.Pdk) -> None"),
           "Leave each name that is both a container and a cell of `pdk` in one "
           "table only, preferring what the project defines.");
 }

@@ -120,6 +120,8 @@ nb::tuple import_modules(nb::handle static_records_arg, nb::handle paths_arg,
 void def_register_cells(nb::module_ &m) {
     m.def("register_cells", &register_cells, nb::kw_only(),
           nb::arg("paths").none() = nb::tuple(), nb::arg("reload").none() = true,
+          nb::sig("def register_cells(*, paths: Iterable[Path] = (), reload: bool = True) "
+                  "-> tuple[list[str], list[str]]"),
           "Register the project's cell factories into the active PDK and the "
           "factory database.\n\n"
           "Files that fail to import get error factories and 'ERROR' records "
@@ -129,6 +131,7 @@ void def_register_cells(nb::module_ &m) {
 
 void def_sort_paths(nb::module_ &m) {
     m.def("_sort_paths", &sort_paths, nb::arg("paths").none(),
+          nb::sig("def _sort_paths(paths: Iterable[Path | str]) -> list[Path]"),
           "Resolve `paths` and sort them shallow first, then by length and "
           "text.");
 }
@@ -136,6 +139,8 @@ void def_sort_paths(nb::module_ &m) {
 void def_import_modules(nb::module_ &m) {
     m.def("_import_modules", &import_modules, nb::arg("static_records").none(),
           nb::arg("paths").none(), nb::arg("reload").none() = true,
+          nb::sig("def _import_modules(static_records: dict, paths: list, reload: bool = True) "
+                  "-> tuple[dict, dict]"),
           "Import the files of `static_records` (those listed in `paths` when "
           "it is not empty); return (modules, errors) by path, in record "
           "order.");
