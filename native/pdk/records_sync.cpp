@@ -47,6 +47,7 @@ nb::tuple get_database_updates(nb::handle static_arg, nb::handle present_arg,
 
     nb::object updated_record_names = set_op(PyNumber_And, static_names, present_names);
     nb::list updated_records;
+    nb::str error("ERROR");
     for (nb::handle name : updated_record_names) {
         nb::object r = static_records[name], stored = present_records[name];
         // Every stored record of a file registered explicitly is rewritten.
@@ -55,10 +56,14 @@ nb::tuple get_database_updates(nb::handle static_arg, nb::handle present_arg,
             updated_records.append(r);
             continue;
         }
-        // What the database knows of the factory (a failure found earlier,
-        // say) is kept unless the project's record says otherwise.
-        r.attr("status") = stored.attr("status");
-        r.attr("message") = stored.attr("message");
+        // The stored status and message are kept over the project's
+        // unresolved "UNKNOWN" record.  A failure found by this very
+        // registration is news, though: carried over, a stored "UNKNOWN"
+        // would report a file that no longer imports as fine.
+        if (!equals(r.attr("status"), error)) {
+            r.attr("status") = stored.attr("status");
+            r.attr("message") = stored.attr("message");
+        }
         if (equals(r, stored)) continue;
         updated_records.append(r);
     }
