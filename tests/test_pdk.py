@@ -273,11 +273,6 @@ def test_project_that_is_a_pdk_gets_the_active_pdk_as_base(project, pdk_package)
     active.cells["new"] = len
 
 
-def test_base_pdk_is_memoised(project):
-    project("generic")
-    assert pdk.get_base_pdk() is pdk.get_base_pdk()
-
-
 # FrozenPdk.
 
 

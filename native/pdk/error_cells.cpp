@@ -88,11 +88,12 @@ std::pair<nb::dict, nb::dict> handle_import_errors(nb::dict static_records, nb::
     nb::dict static_records_by_path;
     for (nb::handle record : static_records.values()) {
         nb::object path = record.attr("absolute_source")();
-        PyObject *listed = PyDict_GetItemWithError(static_records_by_path.ptr(), path.ptr());
-        if (!listed && PyErr_Occurred()) throw nb::python_error();
-        nb::list records = listed ? nb::borrow<nb::list>(listed) : nb::list();
-        if (!listed) static_records_by_path[path] = records;
-        records.append(record);
+        nb::object records = dict_get(static_records_by_path, path);
+        if (!records.is_valid()) {
+            records = nb::list();
+            static_records_by_path[path] = records;
+        }
+        nb::borrow<nb::list>(records).append(record);
     }
 
     nb::object imports = names::imports.get();
@@ -106,25 +107,22 @@ std::pair<nb::dict, nb::dict> handle_import_errors(nb::dict static_records, nb::
 
         nb::object names_found = nb::steal(PySet_New(regex_names(imports, path).ptr()));
         if (!names_found.is_valid()) throw nb::python_error();
-        PyObject *listed = PyDict_GetItemWithError(static_records_by_path.ptr(), path.ptr());
-        if (!listed && PyErr_Occurred()) throw nb::python_error();
-        if (listed)
-            for (nb::handle record : nb::handle(listed))
+        nb::object listed = dict_get(static_records_by_path, path);
+        if (listed.is_valid())
+            for (nb::handle record : listed)
                 if (PySet_Add(names_found.ptr(), record.attr("name").ptr()) < 0)
                     throw nb::python_error();
 
         for (nb::handle name : names_found) {
             error_cells[name] = call_error_cell(name, modname, error);
-            PyObject *found = PyDict_GetItemWithError(static_records.ptr(), name.ptr());
-            if (!found && PyErr_Occurred()) throw nb::python_error();
-            nb::object record;
-            if (!found) {
+            nb::object record = dict_get(static_records, name);
+            if (!record.is_valid()) {
                 record = factory_record(nb::arg("name") = name,
                                         nb::arg("source") = nb::str(path),
                                         nb::arg("status") = "ERROR",
                                         nb::arg("message") = error_text);
             } else {
-                record = deepcopy(nb::handle(found));
+                record = deepcopy(record);
                 record.attr("status") = "ERROR";
                 record.attr("message") = error_text;
             }
@@ -161,9 +159,8 @@ nb::dict find_cells(nb::handle static_records_arg, nb::handle modules_arg) {
         nb::object name = item[0], static_record = item[1];
         if (!equals(static_record.attr("status"), unknown)) continue;
         nb::object path = static_record.attr("absolute_source")();
-        PyObject *found = PyDict_GetItemWithError(modules.ptr(), path.ptr());
-        if (!found && PyErr_Occurred()) throw nb::python_error();
-        nb::object mod = found ? nb::borrow(found) : nb::none();
+        nb::object mod = dict_get(modules, path);
+        if (!mod.is_valid()) mod = nb::none();
 
         if (mod.is_none()) {
             // Not among the imported files (filtered out by `paths`): import

@@ -51,6 +51,8 @@ bool contains(nb::handle container, nb::handle key);
 // errors other than AttributeError propagate, as with `hasattr`.
 nb::object optional_attr(nb::handle obj, nb::handle name);
 nb::object optional_attr(nb::handle obj, const char *name);
+// `d[key]` of a dict, or an invalid object when the key is missing.
+nb::object dict_get(nb::handle d, nb::handle key);
 // `a, b = value`, with Python's errors for the wrong number of items.
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value);
 // Raises `type(message)`.

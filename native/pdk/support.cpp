@@ -93,6 +93,12 @@ nb::object optional_attr(nb::handle obj, nb::handle name) {
     return nb::steal(value);
 }
 
+nb::object dict_get(nb::handle d, nb::handle key) {
+    PyObject *value = PyDict_GetItemWithError(d.ptr(), key.ptr());  // borrowed
+    if (!value && PyErr_Occurred()) throw nb::python_error();
+    return value ? nb::borrow(value) : nb::object();
+}
+
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
     nb::object items = nb::steal(PySequence_Fast(value.ptr(), "cannot unpack non-iterable object"));
     if (!items.is_valid()) throw nb::python_error();
