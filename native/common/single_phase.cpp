@@ -7,7 +7,9 @@ PyObject *single_phase_init(const char *qualified_name,
     // This file is compiled into each extension separately, so these are
     // per extension module.
     static PyInterpreterState *owner = nullptr;
-    static PyModuleDef def = {PyModuleDef_HEAD_INIT};
+    static PyModuleDef def = {
+        PyModuleDef_HEAD_INIT, nullptr, nullptr, 0, nullptr,
+        nullptr,               nullptr, nullptr, nullptr};
 
     PyInterpreterState *interp = PyInterpreterState_Get();
     if (owner) {

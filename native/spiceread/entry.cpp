@@ -5,6 +5,8 @@
 #include "spiceread/module.hpp"
 
 #include "common/checks.hpp"
+#include "spiceread/ir.hpp"
+#include "spiceread/lines.hpp"
 
 namespace tessel::spiceread {
 
@@ -15,39 +17,9 @@ ModuleName k_recursive_netlist_from_ir{scope(), "_recursive_netlist_from_ir"};
 ModuleName k_iter_relevant_lines{scope(), "_iter_relevant_lines"};
 ModuleName k_parse_into_ir{scope(), "_parse_into_ir"};
 
-// Calls `fn(*args, **kwargs)`, where `kwargs` is handed over as the callee's
-// own copy.
 template <typename... Args>
-nb::object call_with_kwargs(nb::handle fn, nb::dict kwargs, Args &&...args) {
-    nb::tuple positional = nb::make_tuple(std::forward<Args>(args)...);
-    PyObject *result = PyObject_Call(fn.ptr(), positional.ptr(), kwargs.ptr());
-    if (!result) throw nb::python_error();
-    return nb::steal(result);
-}
-
-// `a, b = value`, with Python's messages when `value` has another length.
-std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
-    nb::object iterator = nb::steal(PyObject_GetIter(value.ptr()));
-    if (!iterator.is_valid()) throw nb::python_error();
-    nb::object items[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject *item = PyIter_Next(iterator.ptr());
-        if (!item) {
-            if (PyErr_Occurred()) throw nb::python_error();
-            PyErr_Format(PyExc_ValueError,
-                         "not enough values to unpack (expected 2, got %d)", i);
-            throw nb::python_error();
-        }
-        items[i] = nb::steal(item);
-    }
-    PyObject *extra = PyIter_Next(iterator.ptr());
-    if (extra) {
-        Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-        throw nb::python_error();
-    }
-    if (PyErr_Occurred()) throw nb::python_error();
-    return {std::move(items[0]), std::move(items[1])};
+nb::object call_with_kwargs(nb::handle fn, nb::handle kwargs, Args &&...args) {
+    return call_with_kwargs_copy(fn, nb::make_tuple(std::forward<Args>(args)...), kwargs);
 }
 
 nb::dict dict_or_new(nb::handle value) {
@@ -72,10 +44,8 @@ nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap,
     nb::object into_ir = k_parse_oc_spice_into_ir.get();
     nb::object parsed =
         k_parse_oc_spice_into_ir.is_original(into_ir)
-            ? parse_oc_spice_into_ir(path_or_buf, components,
-                                     nb::borrow<nb::kwargs>(PyDict_Copy(kwargs.ptr())))
-            : call_with_kwargs(into_ir, nb::steal<nb::dict>(PyDict_Copy(kwargs.ptr())),
-                               path_or_buf, components);
+            ? parse_oc_spice_into_ir(path_or_buf, components, kwargs)
+            : call_with_kwargs(into_ir, kwargs, path_or_buf, components);
     auto [ir, comments] = unpack_pair(parsed);
 
     nb::object result =
@@ -103,8 +73,11 @@ nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
     nb::dict components =
         exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
 
-    static nb::object path_type = nb::module_::import_("pathlib").attr("Path");
-    static nb::object open = nb::module_::import_("io").attr("open");
+    // Kept for the life of the process: no destructor may run after the
+    // interpreter has gone.
+    static nb::handle path_type =
+        nb::object(nb::module_::import_("pathlib").attr("Path")).release();
+    static nb::handle open = nb::object(nb::module_::import_("io").attr("open")).release();
 
     nb::object buf = nb::borrow(path_or_buf);
     bool close_buf = false;
@@ -117,10 +90,17 @@ nb::object parse_oc_spice_into_ir(nb::handle path_or_buf,
     nb::object result;
     try {
         nb::object content = buf.attr("read")();
-        nb::object lines = k_iter_relevant_lines.get()(content);
-        nb::object parsed = call_with_kwargs(
-            k_parse_into_ir.get(),
-            nb::steal<nb::dict>(PyDict_Copy(kwargs.ptr())), lines, components);
+        // With the module's own stages the stream is the fused scanner and
+        // the builder reads it as UTF-8: no host object per line or word.
+        nb::object iter_lines = k_iter_relevant_lines.get();
+        nb::object lines = k_iter_relevant_lines.is_original(iter_lines)
+                               ? iter_relevant_lines(content)
+                               : iter_lines(content);
+        nb::object into_ir = k_parse_into_ir.get();
+        nb::object parsed =
+            k_parse_into_ir.is_original(into_ir)
+                ? parse_into_ir(lines, components, kwargs)
+                : call_with_kwargs(into_ir, kwargs, lines, components);
         auto [ir, comments] = unpack_pair(parsed);
         result = nb::make_tuple(ir, comments);
     } catch (...) {

@@ -1,15 +1,452 @@
 // Line pipeline: the relevant-line stream and its Python-visible stages.
+//
+// Every stage is a lazy stream object of its own (an iterator type with a
+// C-level `__next__`), pulling one item from the stage before it when asked.
+// `_iter_relevant_lines` hands out the fused scanner of the text core while
+// the five stages and `_chain` are the module's own; once one of them has
+// been replaced, it composes whatever the names are bound to, as the
+// stage-by-stage definition says.
+#include "spiceread/lines.hpp"
+
+#include <exception>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "common/checks.hpp"
 #include "spiceread/module.hpp"
+#include "spiceread/text/chars.hpp"
+#include "spiceread/text/words.hpp"
 
 namespace tessel::spiceread {
 
-void def_split_comments(nb::module_ &m) { def_placeholder(m, "_split_comments"); }
-void def_split_words(nb::module_ &m) { def_placeholder(m, "_split_words"); }
-void def_chain(nb::module_ &m) { def_placeholder(m, "_chain"); }
-void def_strip_lines(nb::module_ &m) { def_placeholder(m, "_strip_lines"); }
-void def_join_continuations(nb::module_ &m) { def_placeholder(m, "_join_continuations"); }
-void def_standardize_spaces(nb::module_ &m) { def_placeholder(m, "_standardize_spaces"); }
-void def_filter_empty(nb::module_ &m) { def_placeholder(m, "_filter_empty"); }
-void def_iter_relevant_lines(nb::module_ &m) { def_placeholder(m, "_iter_relevant_lines"); }
+Utf8Text utf8_of(nb::handle str) {
+    Py_ssize_t size = 0;
+    if (const char *data = PyUnicode_AsUTF8AndSize(str.ptr(), &size))
+        return {std::string_view(data, static_cast<std::size_t>(size)), false, {}};
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
+    PyErr_Clear();
+    nb::object encoded =
+        nb::steal(PyUnicode_AsEncodedString(str.ptr(), "utf-8", "surrogatepass"));
+    if (!encoded.is_valid()) throw nb::python_error();
+    std::string_view view(PyBytes_AS_STRING(encoded.ptr()),
+                          static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    return {view, true, std::move(encoded)};
+}
+
+nb::str make_str(std::string_view utf8, bool surrogates) {
+    PyObject *str = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()),
+                                         surrogates ? "surrogatepass" : nullptr);
+    if (!str) throw nb::python_error();
+    return nb::steal<nb::str>(str);
+}
+
+void require_str_item(nb::handle item, const char *func) {
+    if (!PyUnicode_Check(item.ptr())) {
+        PyErr_Format(PyExc_TypeError, "%s() expected str items, not %s", func,
+                     Py_TYPE(item.ptr())->tp_name);
+        throw nb::python_error();
+    }
+}
+
+RelevantLineStream::RelevantLineStream(nb::str content)
+    : content_(std::move(content)), text_(utf8_of(content_)), scanner_(text_.view) {}
+
+bool RelevantLineStream::next_view(std::string_view &line) {
+    if (done_ || !scanner_.next(line_)) {
+        done_ = true;
+        return false;
+    }
+    line = line_;
+    return true;
+}
+
+namespace {
+
+// Pulls items from an iterable, which it turns into an iterator only when
+// first pulled (a generator would not touch its argument before that either).
+class Source {
+public:
+    explicit Source(nb::handle iterable) : iterable_(nb::borrow(iterable)) {}
+
+    // The next item; an invalid object at the end.
+    nb::object pull() {
+        if (!iterator_.is_valid()) {
+            if (!iterable_.is_valid()) return {};
+            iterator_ = nb::steal(PyObject_GetIter(iterable_.ptr()));
+            iterable_.reset();
+            if (!iterator_.is_valid()) throw nb::python_error();
+        }
+        PyObject *item = PyIter_Next(iterator_.ptr());
+        if (!item) {
+            iterator_.reset();
+            if (PyErr_Occurred()) throw nb::python_error();
+            return {};
+        }
+        return nb::steal(item);
+    }
+
+    // Drops the upstream for good (end of the stream, or a failure in it).
+    void finish() {
+        iterable_.reset();
+        iterator_.reset();
+    }
+
+private:
+    nb::object iterable_;
+    nb::object iterator_;
+};
+
+// The result of a one-line transformation: `item` itself when nothing
+// changed and it is an exact str, else a new str.
+nb::object same_or_new(nb::handle item, std::string_view original,
+                       std::string_view result, const Utf8Text &text) {
+    if (result.size() == original.size() && PyUnicode_CheckExact(item.ptr()))
+        return nb::borrow(item);
+    return make_str(result, text.surrogates);
+}
+
+// A stage that maps each line to one line or to nothing.  `Op::apply`
+// returns an invalid object to drop the line.
+template <typename Op>
+class MapStream {
+public:
+    explicit MapStream(nb::handle lines) : source_(lines) {}
+
+    nb::object next() {
+        try {
+            while (nb::object item = source_.pull()) {
+                require_str_item(item, Op::kName);
+                if (nb::object out = op_.apply(item)) return out;
+            }
+        } catch (...) {
+            source_.finish();
+            throw;
+        }
+        return {};
+    }
+
+private:
+    Source source_;
+    Op op_;
+};
+
+struct StripOp {
+    static constexpr const char *kName = "_strip_lines";
+    nb::object apply(nb::handle item) {
+        Utf8Text text = utf8_of(item);
+        return same_or_new(item, text.view, text::strip(text.view), text);
+    }
+};
+
+struct StandardizeOp {
+    static constexpr const char *kName = "_standardize_spaces";
+    std::string buffer;
+    nb::object apply(nb::handle item) {
+        Utf8Text text = utf8_of(item);
+        if (text::is_standard(text.view))
+            return same_or_new(item, text.view, text.view, text);
+        buffer.clear();
+        text::standardize_spaces(text.view, buffer);
+        return make_str(buffer, text.surrogates);
+    }
+};
+
+struct FilterOp {
+    static constexpr const char *kName = "_filter_empty";
+    nb::object apply(nb::handle item) {
+        if (PyUnicode_GET_LENGTH(item.ptr()) == 0) return {};
+        return nb::borrow(item);
+    }
+};
+
+using StripStream = MapStream<StripOp>;
+using StandardizeStream = MapStream<StandardizeOp>;
+using FilterStream = MapStream<FilterOp>;
+
+// Folds "+" lines into the line before.  The pending line stays the object
+// it arrived as until something is appended to it.
+class JoinStream {
+public:
+    explicit JoinStream(nb::handle lines) : source_(lines) {}
+
+    nb::object next() {
+        try {
+            return advance();
+        } catch (...) {
+            source_.finish();
+            pending_.reset();
+            joined_.clear();
+            throw;
+        }
+    }
+
+private:
+    static constexpr const char *kName = "_join_continuations";
+
+    nb::object advance() {
+        if (!started_) {
+            started_ = true;
+            // An empty stream has no first line: it yields nothing.
+            pending_ = source_.pull();
+            if (!pending_.is_valid()) return {};
+            require_str_item(pending_, kName);
+        }
+        if (!pending_.is_valid()) return {};
+        while (nb::object item = source_.pull()) {
+            require_str_item(item, kName);
+            Utf8Text text = utf8_of(item);
+            if (!text.view.empty() && text.view.front() == '+') {
+                if (!extended_) {
+                    Utf8Text first = utf8_of(pending_);
+                    joined_.assign(first.view);
+                    surrogates_ = first.surrogates;
+                    extended_ = true;
+                }
+                joined_.push_back(' ');
+                joined_.append(text::strip(text.view.substr(1)));
+                surrogates_ = surrogates_ || text.surrogates;
+                continue;
+            }
+            nb::object out = take_pending();
+            pending_ = std::move(item);
+            return out;
+        }
+        return take_pending();
+    }
+
+    nb::object take_pending() {
+        nb::object out = extended_ ? nb::object(make_str(joined_, surrogates_))
+                                   : std::move(pending_);
+        pending_.reset();
+        extended_ = false;
+        surrogates_ = false;
+        joined_.clear();
+        return out;
+    }
+
+    Source source_;
+    nb::object pending_;
+    std::string joined_;  // the pending line, once continuations were added
+    bool started_ = false;
+    bool extended_ = false;
+    bool surrogates_ = false;
+};
+
+class WordStream {
+public:
+    explicit WordStream(nb::str line)
+        : line_(std::move(line)), text_(utf8_of(line_)), splitter_(text_.view) {}
+
+    nb::object next() {
+        std::string_view word;
+        if (!splitter_.next(word)) return {};
+        return make_str(word, text_.surrogates);
+    }
+
+private:
+    nb::str line_;
+    Utf8Text text_;
+    text::WordSplitter splitter_;
+};
+
+class RelevantLines {
+public:
+    explicit RelevantLines(nb::str content) : stream_(std::move(content)) {}
+
+    nb::object next() {
+        std::string_view line;
+        if (!stream_.next_view(line)) return {};
+        return make_str(line, stream_.surrogates());
+    }
+
+    RelevantLineStream &stream() { return stream_; }
+
+private:
+    RelevantLineStream stream_;
+};
+
+// `_chain(*funcs)`: the function list is fixed when `_chain` is called.
+class Chain {
+public:
+    explicit Chain(std::vector<nb::object> funcs) : funcs_(std::move(funcs)) {}
+
+    nb::object call(nb::object x) const {
+        for (const nb::object &func : funcs_) x = func(x);
+        return x;
+    }
+
+private:
+    std::vector<nb::object> funcs_;
+};
+
+PyObject *iter_self(PyObject *self) { return Py_NewRef(self); }
+
+template <typename T>
+PyObject *stream_next(PyObject *self) noexcept {
+    try {
+        return nb::inst_ptr<T>(self)->next().release().ptr();
+    } catch (nb::python_error &e) {
+        e.restore();
+    } catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+// The helper types are implementation details: they are registered with the
+// module for nanobind's sake and taken out of its namespace again.  Their
+// reference stays held for the life of the process (nanobind's registry of
+// types does not hold one).
+void hide_type(nb::module_ &m, nb::handle type, const char *name) {
+    type.inc_ref();
+    nb::delattr(m, name);
+}
+
+template <typename T>
+void def_stream_type(nb::module_ &m, const char *name) {
+    static PyType_Slot slots[] = {
+        {Py_tp_iter, reinterpret_cast<void *>(&iter_self)},
+        {Py_tp_iternext, reinterpret_cast<void *>(&stream_next<T>)},
+        {0, nullptr},
+    };
+    hide_type(m, nb::class_<T>(m, name, nb::type_slots(slots)), name);
+}
+
+template <typename T, typename... Args>
+nb::object new_stream(Args &&...args) {
+    return nb::cast(T(std::forward<Args>(args)...), nb::rv_policy::move);
+}
+
+ModuleName k_chain{scope(), "_chain"};
+ModuleName k_strip_lines{scope(), "_strip_lines"};
+ModuleName k_join_continuations{scope(), "_join_continuations"};
+ModuleName k_standardize_spaces{scope(), "_standardize_spaces"};
+ModuleName k_filter_empty{scope(), "_filter_empty"};
+
+nb::object relevant_lines(nb::handle content) {
+    nb::str text = exact_str(content, "_iter_relevant_lines", "content");
+    nb::object chain = k_chain.get(), strip = k_strip_lines.get(),
+               join = k_join_continuations.get(), standardize = k_standardize_spaces.get(),
+               filter = k_filter_empty.get();
+    if (k_chain.is_original(chain) && k_strip_lines.is_original(strip) &&
+        k_join_continuations.is_original(join) &&
+        k_standardize_spaces.is_original(standardize) && k_filter_empty.is_original(filter))
+        return new_stream<RelevantLines>(std::move(text));
+    nb::object lines = nb::steal(PyUnicode_Splitlines(text.ptr(), 0));
+    if (!lines.is_valid()) throw nb::python_error();
+    return chain(strip, join, standardize, strip, filter)(lines);
+}
+
+nb::object split_comments(nb::handle line) {
+    nb::str str = exact_str(line, "_split_comments", "line");
+    Utf8Text text = utf8_of(str);
+    text::CommentSplit split = text::split_comments(text.view);
+    if (!split.found) return nb::make_tuple(str, nb::str(""));
+    return nb::make_tuple(make_str(split.statement, text.surrogates),
+                          make_str(split.comment, text.surrogates));
+}
+
+[[noreturn]] void raise_unexpected_keyword(const char *func, nb::handle kwargs) {
+    nb::object key = nb::steal(PyObject_GetIter(kwargs.ptr()));
+    nb::object name = nb::steal(PyIter_Next(key.ptr()));
+    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", func,
+                 name.ptr());
+    throw nb::python_error();
+}
+
+nb::object chain(nb::args funcs, nb::kwargs kwargs) {
+    if (PyDict_GET_SIZE(kwargs.ptr()) != 0) raise_unexpected_keyword("_chain", kwargs);
+    std::vector<nb::object> list;
+    list.reserve(funcs.size());
+    for (nb::handle func : funcs) list.push_back(nb::borrow(func));
+    return nb::cast(Chain(std::move(list)), nb::rv_policy::move);
+}
+
+// The composed function takes one argument, `x`, by position or by name.
+nb::object call_chain(const Chain &self, nb::args args, nb::kwargs kwargs) {
+    const Py_ssize_t given = static_cast<Py_ssize_t>(args.size());
+    if (given > 1) {
+        PyErr_Format(PyExc_TypeError,
+                     "f() takes 1 positional argument but %zd were given", given);
+        throw nb::python_error();
+    }
+    nb::object x;
+    if (given == 1) x = args[0];
+    if (PyDict_GET_SIZE(kwargs.ptr()) != 0) {
+        if (given == 0 && PyDict_GET_SIZE(kwargs.ptr()) == 1 && kwargs.contains("x")) {
+            x = kwargs["x"];
+        } else if (given == 1 && kwargs.contains("x")) {
+            PyErr_SetString(PyExc_TypeError, "f() got multiple values for argument 'x'");
+            throw nb::python_error();
+        } else {
+            nb::dict rest = nb::borrow<nb::dict>(PyDict_Copy(kwargs.ptr()));
+            if (rest.contains("x")) PyDict_DelItemString(rest.ptr(), "x");
+            raise_unexpected_keyword("f", rest);
+        }
+    }
+    if (!x.is_valid()) {
+        PyErr_SetString(PyExc_TypeError, "f() missing 1 required positional argument: 'x'");
+        throw nb::python_error();
+    }
+    return self.call(std::move(x));
+}
+
+}  // namespace
+
+nb::object iter_relevant_lines(nb::handle content) { return relevant_lines(content); }
+
+RelevantLineStream *as_relevant_line_stream(nb::handle lines) {
+    if (!nb::isinstance<RelevantLines>(lines)) return nullptr;
+    return &nb::inst_ptr<RelevantLines>(lines)->stream();
+}
+
+void def_split_comments(nb::module_ &m) {
+    m.def("_split_comments", &split_comments, nb::arg("line"));
+}
+
+void def_split_words(nb::module_ &m) {
+    def_stream_type<WordStream>(m, "_word_stream");
+    m.def("_split_words", [](nb::handle line) {
+        return new_stream<WordStream>(exact_str(line, "_split_words", "line"));
+    }, nb::arg("line"));
+}
+
+void def_chain(nb::module_ &m) {
+    hide_type(m, nb::class_<Chain>(m, "_chained").def("__call__", &call_chain), "_chained");
+    m.def("_chain", &chain);
+}
+
+void def_strip_lines(nb::module_ &m) {
+    def_stream_type<StripStream>(m, "_strip_stream");
+    m.def("_strip_lines", [](nb::handle lines) { return new_stream<StripStream>(lines); },
+          nb::arg("lines"));
+}
+
+void def_join_continuations(nb::module_ &m) {
+    def_stream_type<JoinStream>(m, "_join_stream");
+    m.def("_join_continuations",
+          [](nb::handle lines) { return new_stream<JoinStream>(lines); }, nb::arg("lines"));
+}
+
+void def_standardize_spaces(nb::module_ &m) {
+    def_stream_type<StandardizeStream>(m, "_standardize_stream");
+    m.def("_standardize_spaces",
+          [](nb::handle lines) { return new_stream<StandardizeStream>(lines); },
+          nb::arg("lines"));
+}
+
+void def_filter_empty(nb::module_ &m) {
+    def_stream_type<FilterStream>(m, "_filter_stream");
+    m.def("_filter_empty", [](nb::handle lines) { return new_stream<FilterStream>(lines); },
+          nb::arg("lines"));
+}
+
+void def_iter_relevant_lines(nb::module_ &m) {
+    def_stream_type<RelevantLines>(m, "_relevant_line_stream");
+    m.def("_iter_relevant_lines", &relevant_lines, nb::arg("content"));
+}
 
 }  // namespace tessel::spiceread

@@ -1,6 +1,7 @@
 // The module's classes: the IR records `Subckt` and `Conn` (real dataclasses
 // of this module), the exception `ParseError` and the warning `ParseWarning`.
 #include "spiceread/module.hpp"
+#include "spiceread/records.hpp"
 
 #include <utility>
 
@@ -78,6 +79,75 @@ void def_classes(nb::module_ &m) {
     g_parse_warning = parse_warning.release().ptr();
     g_subckt = subckt.release().ptr();
     g_conn = conn.release().ptr();
+}
+
+namespace {
+
+// Field names, interned once; like the classes they live as long as the
+// process.
+PyObject *field_name(const char *text) {
+    PyObject *name = PyUnicode_InternFromString(text);
+    if (!name) throw nb::python_error();
+    return name;
+}
+
+struct FieldNames {
+    PyObject *id = field_name("id");
+    PyObject *name = field_name("name");
+    PyObject *component = field_name("component");
+    PyObject *ports = field_name("ports");
+    PyObject *settings = field_name("settings");
+    PyObject *parent_id = field_name("parent_id");
+    PyObject *children_ids = field_name("children_ids");
+};
+
+const FieldNames &fields() {
+    static const FieldNames names;
+    return names;
+}
+
+nb::object new_instance(nb::handle type) {
+    static nb::handle no_args = nb::tuple().release();
+    PyObject *obj = PyBaseObject_Type.tp_new((PyTypeObject *)type.ptr(), no_args.ptr(), nullptr);
+    if (!obj) throw nb::python_error();
+    return nb::steal(obj);
+}
+
+void set_field(nb::handle obj, PyObject *name, nb::handle value) {
+    if (PyObject_GenericSetAttr(obj.ptr(), name, value.ptr()) < 0) throw nb::python_error();
+}
+
+}  // namespace
+
+nb::object new_subckt(nb::handle id, nb::handle component, nb::handle ports,
+                      nb::handle settings, nb::handle parent_id, nb::handle children_ids) {
+    const FieldNames &f = fields();
+    nb::object obj = new_instance(g_subckt);
+    set_field(obj, f.id, id);
+    set_field(obj, f.component, component);
+    set_field(obj, f.ports, ports);
+    set_field(obj, f.settings, settings);
+    set_field(obj, f.parent_id, parent_id);
+    set_field(obj, f.children_ids, children_ids);
+    return obj;
+}
+
+nb::object new_conn(nb::handle id, nb::handle name, nb::handle component,
+                    nb::handle ports, nb::handle settings, nb::handle parent_id) {
+    const FieldNames &f = fields();
+    nb::object obj = new_instance(g_conn);
+    set_field(obj, f.id, id);
+    set_field(obj, f.name, name);
+    set_field(obj, f.component, component);
+    set_field(obj, f.ports, ports);
+    set_field(obj, f.settings, settings);
+    set_field(obj, f.parent_id, parent_id);
+    return obj;
+}
+
+void set_children_ids(nb::handle subckt, nb::handle value) {
+    if (PyObject_SetAttr(subckt.ptr(), fields().children_ids, value.ptr()) < 0)
+        throw nb::python_error();
 }
 
 void def_placeholder(nb::module_ &m, const char *name) {
