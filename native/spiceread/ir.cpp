@@ -206,11 +206,11 @@ public:
             if (line.is_valid()) text = utf8_of(exact_str(line, "_split_comments", "line"));
             text::CommentSplit split = text::split_comments(text.view);
             if (!split.comment.empty())
-                set_item(comments_, line_id(), make_str(split.comment, text.surrogates));
+                set_item(comments_, line_id(), str_from_utf8(split.comment));
             if (split.statement.empty()) return;
             split_statement({}, {split.statement, text.surrogates, {}, text.keep});
         } else {
-            nb::object object = line.is_valid() ? nb::borrow(line) : nb::object(make_str(utf8, surrogates));
+            nb::object object = line.is_valid() ? nb::borrow(line) : nb::object(str_from_utf8(utf8));
             auto [statement, comment] = unpack_pair(split_comments_.object(object));
             if (truthy(comment)) set_item(comments_, line_id(), comment);
             if (!truthy(statement)) return;
@@ -251,7 +251,7 @@ private:
             return;
         }
         nb::object object = statement.is_valid() ? nb::borrow(statement)
-                                                 : nb::object(make_str(text.text, text.surrogates));
+                                                 : nb::object(str_from_utf8(text.text));
         nb::object stream = filter_empty_.object(split_words_.object(object));
         nb::object list = nb::steal(PySequence_List(stream.ptr()));
         if (!list.is_valid()) throw nb::python_error();

@@ -29,12 +29,12 @@ std::uint32_t hash_bytes(std::string_view text) {
 StrCache::StrCache() : slots_(new Slot[kSlots]) {}
 
 nb::object StrCache::get(std::string_view text) {
-    if (text.size() > kMaxSize) return make_str(text, false);
+    if (text.size() > kMaxSize) return str_from_utf8(text);
     Slot &slot = slots_[hash_bytes(text) & (kSlots - 1)];
     if (slot.str.is_valid() && slot.size == text.size() &&
         std::memcmp(slot.bytes, text.data(), text.size()) == 0)
         return slot.str;
-    nb::str str = make_str(text, false);
+    nb::str str = str_from_utf8(text);
     slot.str = str;
     slot.size = static_cast<std::uint8_t>(text.size());
     std::memcpy(slot.bytes, text.data(), text.size());
@@ -44,7 +44,7 @@ nb::object StrCache::get(std::string_view text) {
 nb::handle word_object(Word &word, StrCache *cache) {
     if (!word.object.is_valid())
         word.object = (cache && !word.surrogates) ? cache->get(word.text)
-                                                  : nb::object(make_str(word.text, word.surrogates));
+                                                  : nb::object(str_from_utf8(word.text));
     return word.object;
 }
 
@@ -174,7 +174,7 @@ nb::object ValueResolver::operator()(std::string_view value, bool surrogates,
                                      nb::handle kwargs) const {
     // Text that cannot be strict UTF-8 goes the host's way.
     if (original_ && !surrogates) return parse_value_text(value, kwargs);
-    return call_with_kwargs_copy(parse_value_, nb::make_tuple(make_str(value, surrogates)), kwargs);
+    return call_with_kwargs_copy(parse_value_, nb::make_tuple(str_from_utf8(value)), kwargs);
 }
 
 nb::dict settings_of(std::vector<Word> &words, nb::handle kwargs,
@@ -192,7 +192,7 @@ nb::dict settings_of(std::vector<Word> &words, nb::handle kwargs,
         }
         std::string_view key = w.text.substr(0, eq);
         nb::object key_object = (cache && !w.surrogates) ? cache->get(key)
-                                                         : nb::object(make_str(key, w.surrogates));
+                                                         : nb::object(str_from_utf8(key));
         nb::object value = resolve(w.text.substr(eq + 1), w.surrogates, kwargs);
         if (PyDict_SetItem(settings.ptr(), key_object.ptr(), value.ptr()) < 0)
             throw nb::python_error();

@@ -20,27 +20,6 @@
 
 namespace tessel::spiceread {
 
-Utf8Text utf8_of(nb::handle str) {
-    Py_ssize_t size = 0;
-    if (const char *data = PyUnicode_AsUTF8AndSize(str.ptr(), &size))
-        return {std::string_view(data, static_cast<std::size_t>(size)), false, {}};
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
-    PyErr_Clear();
-    nb::object encoded =
-        nb::steal(PyUnicode_AsEncodedString(str.ptr(), "utf-8", "surrogatepass"));
-    if (!encoded.is_valid()) throw nb::python_error();
-    std::string_view view(PyBytes_AS_STRING(encoded.ptr()),
-                          static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.ptr())));
-    return {view, true, std::move(encoded)};
-}
-
-nb::str make_str(std::string_view utf8, bool surrogates) {
-    PyObject *str = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()),
-                                         surrogates ? "surrogatepass" : nullptr);
-    if (!str) throw nb::python_error();
-    return nb::steal<nb::str>(str);
-}
-
 void require_str_item(nb::handle item, const char *func) {
     if (!PyUnicode_Check(item.ptr())) {
         PyErr_Format(PyExc_TypeError, "%s() expected str items, not %s", func,
@@ -100,10 +79,10 @@ private:
 // The result of a one-line transformation: `item` itself when nothing
 // changed and it is an exact str, else a new str.
 nb::object same_or_new(nb::handle item, std::string_view original,
-                       std::string_view result, const Utf8Text &text) {
+                       std::string_view result) {
     if (result.size() == original.size() && PyUnicode_CheckExact(item.ptr()))
         return nb::borrow(item);
-    return make_str(result, text.surrogates);
+    return str_from_utf8(result);
 }
 
 // A stage that maps each line to one line or to nothing.  `Op::apply`
@@ -135,7 +114,7 @@ struct StripOp {
     static constexpr const char *kName = "_strip_lines";
     nb::object apply(nb::handle item) {
         Utf8Text text = utf8_of(item);
-        return same_or_new(item, text.view, text::strip(text.view), text);
+        return same_or_new(item, text.view, text::strip(text.view));
     }
 };
 
@@ -145,10 +124,10 @@ struct StandardizeOp {
     nb::object apply(nb::handle item) {
         Utf8Text text = utf8_of(item);
         if (text::is_standard(text.view))
-            return same_or_new(item, text.view, text.view, text);
+            return same_or_new(item, text.view, text.view);
         buffer.clear();
         text::standardize_spaces(text.view, buffer);
-        return make_str(buffer, text.surrogates);
+        return str_from_utf8(buffer);
     }
 };
 
@@ -216,7 +195,7 @@ private:
     }
 
     nb::object take_pending() {
-        nb::object out = extended_ ? nb::object(make_str(joined_, surrogates_))
+        nb::object out = extended_ ? nb::object(str_from_utf8(joined_))
                                    : std::move(pending_);
         pending_.reset();
         extended_ = false;
@@ -241,7 +220,7 @@ public:
     nb::object next() {
         std::string_view word;
         if (!splitter_.next(word)) return {};
-        return make_str(word, text_.surrogates);
+        return str_from_utf8(word);
     }
 
 private:
@@ -257,7 +236,7 @@ public:
     nb::object next() {
         std::string_view line;
         if (!stream_.next_view(line)) return {};
-        return make_str(line, stream_.surrogates());
+        return str_from_utf8(line);
     }
 
     RelevantLineStream &stream() { return stream_; }
@@ -345,8 +324,8 @@ nb::object split_comments(nb::handle line) {
     Utf8Text text = utf8_of(str);
     text::CommentSplit split = text::split_comments(text.view);
     if (!split.found) return nb::make_tuple(str, nb::str(""));
-    return nb::make_tuple(make_str(split.statement, text.surrogates),
-                          make_str(split.comment, text.surrogates));
+    return nb::make_tuple(str_from_utf8(split.statement),
+                          str_from_utf8(split.comment));
 }
 
 [[noreturn]] void raise_unexpected_keyword(const char *func, nb::handle kwargs) {

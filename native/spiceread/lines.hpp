@@ -1,5 +1,4 @@
-// Python side of the text core: UTF-8 access to host strings, host strings
-// made from UTF-8, and the relevant-line stream that the IR builder reads
+// Python side of the text core: the relevant-line stream that the IR builder reads
 // without going through Python.
 #pragma once
 
@@ -8,27 +7,13 @@
 
 #include <nanobind/nanobind.h>
 
+#include "common/utf8.hpp"
+
 #include "spiceread/text/relevant_lines.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
-
-// The UTF-8 bytes of a host string.  A string with lone surrogates cannot be
-// encoded strictly; it is then held in its "surrogatepass" form, which the
-// text core handles like any other non-ASCII text, and strings made from
-// pieces of it must be decoded the same way.
-struct Utf8Text {
-    std::string_view view;
-    bool surrogates = false;
-    nb::object keep;  // owns the bytes of the surrogatepass form
-};
-
-// `str` must be an instance of str.
-Utf8Text utf8_of(nb::handle str);
-
-// The host string of UTF-8 bytes (surrogatepass form when `surrogates`).
-nb::str make_str(std::string_view utf8, bool surrogates);
 
 // Requires an item pulled from an iterable of text to be text.
 void require_str_item(nb::handle item, const char *func);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/checks.hpp"
+#include "common/utf8.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/values.hpp"
 
@@ -84,8 +85,8 @@ std::string_view strip_parentheses(std::string_view group) {
 
 nb::object parse_location_comment(nb::handle comment_arg) {
     nb::str comment = exact_str(comment_arg, "_parse_location_comment", "comment");
-    nb::object storage;
-    std::string_view text = str_utf8(comment, storage);
+    Utf8Text utf8 = utf8_of(comment);
+    std::string_view text = utf8.view;
 
     nb::dict placement;
     if (text.find(kMarker) == std::string_view::npos) return placement;

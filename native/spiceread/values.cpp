@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/checks.hpp"
+#include "common/utf8.hpp"
 #include "common/warnings.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/text/number.hpp"
@@ -203,8 +204,8 @@ nb::object parse_value(nb::args args, nb::kwargs kwargs) {
     if (!truth) return nb::none();
     if (!PyUnicode_Check(value.ptr()))
         raise_arg_type("_parse_value", "value", "str", value);
-    nb::object storage;
-    return resolve(str_utf8(value, storage), kwargs, value);
+    Utf8Text text = utf8_of(value);
+    return resolve(text.view, kwargs, value);
 }
 
 nb::object eval(nb::args args, nb::kwargs kwargs) {
@@ -214,25 +215,6 @@ nb::object eval(nb::args args, nb::kwargs kwargs) {
 }
 
 }  // namespace
-
-std::string_view str_utf8(nb::handle str, nb::object &storage) {
-    Py_ssize_t size = 0;
-    if (const char *utf8 = PyUnicode_AsUTF8AndSize(str.ptr(), &size))
-        return {utf8, static_cast<std::size_t>(size)};
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
-    PyErr_Clear();
-    storage = nb::steal(PyUnicode_AsEncodedString(str.ptr(), "utf-8", "surrogatepass"));
-    if (!storage.is_valid()) throw nb::python_error();
-    return {PyBytes_AS_STRING(storage.ptr()),
-            static_cast<std::size_t>(PyBytes_GET_SIZE(storage.ptr()))};
-}
-
-nb::str str_from_utf8(std::string_view text) {
-    PyObject *str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                                         "surrogatepass");
-    if (!str) throw nb::python_error();
-    return nb::steal<nb::str>(str);
-}
 
 nb::object parse_value_text(std::string_view utf8_value, nb::handle kwargs) {
     if (utf8_value.empty()) return nb::none();

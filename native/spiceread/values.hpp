@@ -21,15 +21,3 @@ namespace nb = nanobind;
 nb::object parse_value_text(std::string_view utf8_value, nb::handle kwargs);
 
 }  // namespace tessel::spiceread
-
-namespace tessel::spiceread {
-
-// The UTF-8 text of the str `str`.  Lone surrogates, which strict UTF-8
-// cannot carry, are encoded as the "surrogatepass" error handler does (the
-// bytes are then kept alive by `storage`), so that any piece cut from the
-// text at character boundaries turns back into the same str with
-// `str_from_utf8`.
-std::string_view str_utf8(nb::handle str, nb::object &storage);
-nb::str str_from_utf8(std::string_view text);
-
-}  // namespace tessel::spiceread

@@ -1,0 +1,28 @@
+#include "common/utf8.hpp"
+
+namespace tessel {
+
+Utf8Text utf8_of(nb::handle str) {
+    Py_ssize_t size = 0;
+    if (const char *data = PyUnicode_AsUTF8AndSize(str.ptr(), &size))
+        return {std::string_view(data, static_cast<std::size_t>(size)), false, {}};
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
+    PyErr_Clear();
+    nb::object encoded =
+        nb::steal(PyUnicode_AsEncodedString(str.ptr(), "utf-8", "surrogatepass"));
+    if (!encoded.is_valid()) throw nb::python_error();
+    std::string_view view(PyBytes_AS_STRING(encoded.ptr()),
+                          static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    return {view, true, std::move(encoded)};
+}
+
+nb::str str_from_utf8(std::string_view utf8) {
+    // The error handler is consulted only on bytes that strict UTF-8 refuses,
+    // so valid text decodes at full speed.
+    PyObject *str = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()),
+                                         "surrogatepass");
+    if (!str) throw nb::python_error();
+    return nb::steal<nb::str>(str);
+}
+
+}  // namespace tessel
