@@ -72,16 +72,11 @@ def _register(given: Sequence[str], *, reload: bool) -> int:
     paths = _expand(given, project)
     before = set(database.get_all_factories())
     added, removed = ts_pdk.register_cells(paths=paths, reload=reload)
-    wanted = set(paths)
-    failed = sorted(
-        name
-        for name, r in database.get_all_factories().items()
-        if r.status == "ERROR" and (not wanted or r.absolute_source() in wanted)
-    )
     new = [n for n in added if n not in before]
     updated = [n for n in added if n in before]
+    # Files that failed to import were logged as warnings while registering.
     print(f"project {settings.get_project_name()} (PDK {settings.get_pdk_name()})")
-    for label, names in (("added", new), ("updated", updated), ("removed", removed), ("failed", failed)):
+    for label, names in (("added", new), ("updated", updated), ("removed", removed)):
         print(f"{label} ({len(names)}): {', '.join(names) or '-'}")
     return 0
 
