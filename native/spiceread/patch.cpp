@@ -1,8 +1,222 @@
-// Port patching: positional port names on sub-netlist instances.
+// Port patching: a terminal that an element line names only by position
+// ("o2") on an instance of one of the file's own subcircuits gets the name
+// of that subcircuit's external port at the same position.
+//
+// Port maps come from the netlists as they are before any change, so the
+// order in which netlists are patched does not matter.  Most netlists hold
+// no instance of a subcircuit that has ports; theirs are checked and copied
+// without cutting any instance port apart.
+#include "spiceread/assembly.hpp"
 #include "spiceread/module.hpp"
+
+#include "common/checks.hpp"
 
 namespace tessel::spiceread {
 
-void def_patch_ports(nb::module_ &m) { def_placeholder(m, "_patch_ports"); }
+namespace {
+
+nb::object get_item(nb::handle container, PyObject *key) {
+    PyObject *value = PyObject_GetItem(container.ptr(), key);
+    if (!value) throw nb::python_error();
+    return nb::steal(value);
+}
+
+// `mapping.get(key, default)`, inline for exact dicts.
+nb::object get_or(nb::handle mapping, nb::handle key, nb::handle fallback) {
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject *value = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
+        if (value) return nb::borrow(value);
+        if (PyErr_Occurred()) throw nb::python_error();
+        return nb::borrow(fallback);
+    }
+    return mapping.attr("get")(key, fallback);
+}
+
+// `mapping.items()` as a list of 2-tuples, so a patched entry can be built
+// while the old one is still in place.
+nb::object items_of(nb::handle mapping) {
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject *items = PyDict_Items(mapping.ptr());
+        if (!items) throw nb::python_error();
+        return nb::steal(items);
+    }
+    nb::list pairs;
+    for (nb::handle item : mapping.attr("items")()) {
+        nb::object pair = nb::steal(PySequence_Tuple(item.ptr()));
+        if (!pair.is_valid()) throw nb::python_error();
+        Py_ssize_t n = PyTuple_GET_SIZE(pair.ptr());
+        if (n != 2) {
+            PyErr_Format(PyExc_ValueError, "%s values to unpack (expected 2, got %zd)",
+                         n < 2 ? "not enough" : "too many", n);
+            throw nb::python_error();
+        }
+        pairs.append(pair);
+    }
+    return std::move(pairs);
+}
+
+// name -> {"o1": first port, "o2": second port, ...} for every netlist.
+nb::dict build_port_mapping(nb::handle netlist) {
+    const NetlistKeys &keys = netlist_keys();
+    nb::dict mapping;
+    for (nb::handle pair : items_of(netlist)) {
+        nb::handle name = nb::handle(PyTuple_GET_ITEM(pair.ptr(), 0));
+        nb::object ports = get_item(nb::handle(PyTuple_GET_ITEM(pair.ptr(), 1)),
+                                    keys.ports);
+        nb::dict positions;
+        Py_ssize_t i = 0;
+        // Read like the rest of the entry (through `items`), so a missing
+        // table fails the same way here as when it is patched.
+        for (nb::handle item : items_of(ports))
+            positions[positional_port(i++)] = nb::handle(PyTuple_GET_ITEM(item.ptr(), 0));
+        mapping[name] = positions;
+    }
+    return mapping;
+}
+
+class NetPatcher {
+public:
+    NetPatcher(const nb::dict &port_mapping, nb::handle instances)
+        : port_mapping_(port_mapping), instances_(instances) {}
+
+    // The instance port with its port name resolved; the same object when
+    // nothing changes and it is already the text that would be rebuilt.
+    nb::object resolve(nb::handle instance_port) const {
+        auto [instance, port] = split_instance_port(instance_port);
+        nb::object resolved = resolve_port(instance, port);
+        if (resolved.is(port) && PyUnicode_CheckExact(instance_port.ptr()))
+            return nb::borrow(instance_port);
+        return join(instance, resolved);
+    }
+
+    // As `resolve`, with both sides split before either is resolved.
+    std::pair<nb::object, nb::object> resolve_pair(nb::handle ip1, nb::handle ip2) const {
+        auto [i1, p1] = split_instance_port(ip1);
+        auto [i2, p2] = split_instance_port(ip2);
+        nb::object r1 = resolve_port(i1, p1), r2 = resolve_port(i2, p2);
+        return {r1.is(p1) && PyUnicode_CheckExact(ip1.ptr()) ? nb::borrow(ip1) : join(i1, r1),
+                r2.is(p2) && PyUnicode_CheckExact(ip2.ptr()) ? nb::borrow(ip2) : join(i2, r2)};
+    }
+
+private:
+    nb::object resolve_port(nb::handle instance, nb::handle port) const {
+        static PyObject *const empty = interned("");
+        nb::object entry = get_or(instances_, instance, nb::dict());
+        nb::object component = get_or(entry, nb::handle(netlist_keys().component),
+                                      nb::handle(empty));
+        nb::object positions = get_or(port_mapping_, component, nb::dict());
+        return get_or(positions, port, port);
+    }
+
+    static nb::object join(nb::handle instance, nb::handle port) {
+        if (PyUnicode_CheckExact(instance.ptr()) && PyUnicode_CheckExact(port.ptr()))
+            return join_instance_port(instance.ptr(), port.ptr());
+        return nb::steal(PyUnicode_FromFormat("%S,%S", instance.ptr(), port.ptr()));
+    }
+
+    const nb::dict &port_mapping_;
+    nb::handle instances_;
+};
+
+// Whether every instance port of `table` (keys and values) is a text with
+// exactly one comma: then an unpatched copy is what resolution would give.
+bool plain_instance_ports(nb::handle table, bool keys_too) {
+    if (!PyDict_CheckExact(table.ptr())) return false;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(table.ptr(), &pos, &key, &value)) {
+        if (keys_too && !(PyUnicode_CheckExact(key) && has_one_comma(key))) return false;
+        if (!(PyUnicode_CheckExact(value) && has_one_comma(value))) return false;
+    }
+    return true;
+}
+
+// Whether an instance of the netlist could resolve to another name: some
+// instance uses a component with a non-empty port map, or an instance port
+// names an instance that is missing (its component is then the empty text).
+// Answers true for anything unusual, which takes the general route.
+bool may_rename(nb::handle instances, const nb::dict &renaming) {
+    static PyObject *const empty = interned("");
+    if (PyDict_GET_SIZE(renaming.ptr()) == 0) return false;
+    if (!PyDict_CheckExact(instances.ptr())) return true;
+    if (PyDict_Contains(renaming.ptr(), empty)) return true;
+    PyObject *component_key = netlist_keys().component;
+    Py_ssize_t pos = 0;
+    PyObject *name, *entry;
+    while (PyDict_Next(instances.ptr(), &pos, &name, &entry)) {
+        if (!PyDict_CheckExact(entry)) return true;
+        PyObject *component = PyDict_GetItemWithError(entry, component_key);
+        if (!component) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            continue;  // resolves through the empty text, handled above
+        }
+        if (!PyUnicode_CheckExact(component)) return true;
+        if (PyDict_Contains(renaming.ptr(), component)) return true;
+    }
+    return false;
+}
+
+void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &renaming) {
+    const NetlistKeys &keys = netlist_keys();
+    nb::object connections = get_item(net, keys.connections);
+    nb::object instances = get_item(net, keys.instances);
+    bool renames = may_rename(instances, renaming);
+
+    nb::object new_connections;
+    if (!renames && plain_instance_ports(connections, true)) {
+        new_connections = nb::steal(PyDict_Copy(connections.ptr()));
+    } else {
+        NetPatcher patcher(port_mapping, instances);
+        nb::dict built;
+        for (nb::handle pair : items_of(connections)) {
+            auto [ip1, ip2] = patcher.resolve_pair(PyTuple_GET_ITEM(pair.ptr(), 0),
+                                                   PyTuple_GET_ITEM(pair.ptr(), 1));
+            built[ip1] = ip2;
+        }
+        new_connections = std::move(built);
+    }
+
+    nb::object ports = get_item(net, keys.ports);
+    nb::object new_ports;
+    if (!renames && plain_instance_ports(ports, false)) {
+        new_ports = nb::steal(PyDict_Copy(ports.ptr()));
+    } else {
+        NetPatcher patcher(port_mapping, instances);
+        nb::dict built;
+        for (nb::handle pair : items_of(ports))
+            built[PyTuple_GET_ITEM(pair.ptr(), 0)] =
+                patcher.resolve(PyTuple_GET_ITEM(pair.ptr(), 1));
+        new_ports = std::move(built);
+    }
+
+    if (PyObject_SetItem(net.ptr(), keys.connections, new_connections.ptr()) < 0 ||
+        PyObject_SetItem(net.ptr(), keys.ports, new_ports.ptr()) < 0)
+        throw nb::python_error();
+}
+
+nb::object patch_ports_function(nb::handle netlist) {
+    patch_ports(netlist);
+    return nb::none();
+}
+
+}  // namespace
+
+void patch_ports(nb::handle netlist) {
+    // A dict subclass is what the circuit library may hand back, so it is
+    // accepted here along with a plain dict.
+    if (!PyDict_Check(netlist.ptr()))
+        raise_arg_type("_patch_ports", "netlist", "dict", netlist);
+    nb::dict port_mapping = build_port_mapping(netlist);
+    // Only the maps that can rename anything matter for the quick check.
+    nb::dict renaming;
+    for (auto [name, positions] : port_mapping)
+        if (PyDict_GET_SIZE(positions.ptr()) != 0) renaming[name] = positions;
+    for (nb::handle pair : items_of(netlist))
+        patch_net(nb::handle(PyTuple_GET_ITEM(pair.ptr(), 1)), port_mapping, renaming);
+}
+
+void def_patch_ports(nb::module_ &m) {
+    m.def("_patch_ports", &patch_ports_function, nb::arg("netlist").none());
+}
 
 }  // namespace tessel::spiceread

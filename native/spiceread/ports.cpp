@@ -1,16 +1,246 @@
-// Port resolution: port names of a component, in canonical order.
+// Port resolution: the port names of a component in canonical order, so that
+// terminal i of an element line maps to the i-th name.
+//
+// Built-in elements have fixed lists; anything else is asked of the active
+// PDK (its simulation models first, then its layout cells).  `_get_ports` is
+// memoised per component name by an `lru_cache` wrapped around it at load,
+// so a PDK is asked at most once per name while the entry stays cached.
+#include "spiceread/assembly.hpp"
 #include "spiceread/module.hpp"
+
+#include "common/checks.hpp"
 
 namespace tessel::spiceread {
 
-void def_get_ports_from_model(nb::module_ &m) { def_placeholder(m, "_get_ports_from_model"); }
-void def_get_ports_from_component(nb::module_ &m) { def_placeholder(m, "_get_ports_from_component"); }
+namespace {
+
+ModuleName k_ts_pdk{scope(), "ts_pdk"};
+ModuleName k_sax{scope(), "sax"};
+ModuleName k_natsorted{scope(), "natsorted"};
+ModuleName k_sort_ports{scope(), "_sort_ports"};
+ModuleName k_get_ports_from_model{scope(), "_get_ports_from_model"};
+ModuleName k_get_ports_from_component{scope(), "_get_ports_from_component"};
+
+nb::object str_tuple(std::initializer_list<const char *> names) {
+    nb::list items;
+    for (const char *name : names) items.append(nb::str(name));
+    return nb::tuple(items);
+}
+
+// The lists are handed out as stored (one object each, kept for the
+// process), never re-sorted.
+nb::object source_ports() {
+    static PyObject *const ports =
+        str_tuple({"minus", "plus", "out", "gnd_"}).release().ptr();
+    return nb::borrow(ports);
+}
+
+nb::object two_terminal_ports() {
+    static PyObject *const ports = str_tuple({"minus", "plus"}).release().ptr();
+    return nb::borrow(ports);
+}
+
+bool is_one_of(PyObject *text, std::initializer_list<const char *> names) {
+    for (const char *name : names)
+        if (PyUnicode_CompareWithASCIIString(text, name) == 0) return true;
+    return false;
+}
+
+nb::object sort_ports(nb::handle ports);
+
+nb::object call_sort_ports(nb::handle names) {
+    nb::object fn = k_sort_ports.get();
+    return k_sort_ports.is_original(fn) ? sort_ports(names) : fn(names);
+}
+
+nb::object pdk_table(const char *table) {
+    return k_ts_pdk.get().attr("get_pdk")().attr(table);
+}
+
+// `table.get(component)`, and for a "wg_" name not found, the name without
+// that prefix (stripped once only).
+nb::object pdk_entry(const nb::object &table, nb::handle component) {
+    nb::object get = table.attr("get");
+    static PyObject *const prefix = interned("wg_");
+    nb::object entry = get(component, nb::none());
+    if (entry.is_none() &&
+        PyUnicode_Tailmatch(component.ptr(), prefix, 0,
+                            PY_SSIZE_T_MAX, -1) == 1) {
+        nb::object stripped = nb::steal(PyUnicode_Substring(
+            component.ptr(), 3, PyUnicode_GET_LENGTH(component.ptr())));
+        if (!stripped.is_valid()) throw nb::python_error();
+        entry = get(stripped, nb::none());
+    }
+    return entry;
+}
+
+nb::object get_ports_from_model(nb::handle component) {
+    exact_str(component, "_get_ports_from_model", "component");
+    nb::object model = pdk_entry(pdk_table("models"), component);
+    if (model.is_none()) return nb::none();
+    nb::object names = k_sax.get().attr("get_ports")(model());
+    return call_sort_ports(names);
+}
+
+nb::object get_ports_from_component(nb::handle component) {
+    exact_str(component, "_get_ports_from_component", "component");
+    nb::object cell = pdk_entry(pdk_table("cells"), component);
+    if (cell.is_none()) return nb::none();
+    PyObject *built = PyObject_CallNoArgs(cell.ptr());
+    if (!built) {
+        // A cell that cannot be built with its defaults just has no known
+        // ports; only errors of the ordinary Exception family are meant.
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw nb::python_error();
+        PyErr_Clear();
+        return nb::none();
+    }
+    nb::object c = nb::steal(built);
+    nb::str empty("");
+    nb::list names;
+    for (nb::handle port : c.attr("ports")) {
+        nb::object name = port.attr("name");
+        int truth = PyObject_IsTrue(name.ptr());
+        if (truth < 0) throw nb::python_error();
+        names.append(truth ? name : nb::object(empty));
+    }
+    return call_sort_ports(names);
+}
+
+nb::object get_ports(nb::handle component) {
+    exact_str(component, "_get_ports", "component");
+    if (is_one_of(component.ptr(), {"vcvs", "vccs", "ccvs", "cccs"}))
+        return source_ports();
+    if (is_one_of(component.ptr(), {"resistor", "capacitor"}))
+        return two_terminal_ports();
+
+    nb::object from_model = k_get_ports_from_model.get();
+    nb::object ports = k_get_ports_from_model.is_original(from_model)
+                           ? get_ports_from_model(component)
+                           : from_model(component);
+    int truth = PyObject_IsTrue(ports.ptr());
+    if (truth < 0) throw nb::python_error();
+    if (truth) return ports;
+
+    nb::object from_component = k_get_ports_from_component.get();
+    return k_get_ports_from_component.is_original(from_component)
+               ? get_ports_from_component(component)
+               : from_component(component);
+}
+
+// `name.startswith(prefix)`, inline for text; anything else answers (or
+// fails) as its own `startswith` does.
+bool starts_with(nb::handle name, PyObject *prefix) {
+    if (PyUnicode_CheckExact(name.ptr())) {
+        Py_ssize_t hit = PyUnicode_Tailmatch(name.ptr(), prefix, 0,
+                                             PY_SSIZE_T_MAX, -1);
+        if (hit < 0) throw nb::python_error();
+        return hit == 1;
+    }
+    nb::object answer = name.attr("startswith")(nb::handle(prefix));
+    int truth = PyObject_IsTrue(answer.ptr());
+    if (truth < 0) throw nb::python_error();
+    return truth;
+}
+
+nb::object concat(nb::handle a, nb::handle b) {
+    PyObject *joined = PySequence_Concat(a.ptr(), b.ptr());
+    if (!joined) throw nb::python_error();
+    return nb::steal(joined);
+}
+
+// Inputs, then other ports, then optical ("o", but not "out..."), then
+// electrical ("e") ports, each group in natural order.  `ports` is iterated
+// three times, as a sequence may be.
+nb::object sort_ports(nb::handle ports) {
+    static PyObject *const o = interned("o"), *const out = interned("out"),
+                           *const e = interned("e"), *const in = interned("in");
+    nb::object natsorted = k_natsorted.get();
+
+    nb::list optical, electrical;
+    for (nb::handle p : ports)
+        if (starts_with(p, o) && !starts_with(p, out)) optical.append(p);
+    nb::object o_ports = natsorted(optical);
+    for (nb::handle p : ports)
+        if (starts_with(p, e)) electrical.append(p);
+    nb::object e_ports = natsorted(electrical);
+    nb::object oe_ports = concat(o_ports, e_ports);
+
+    nb::list rest;
+    for (nb::handle p : ports) {
+        int found = PySequence_Contains(oe_ports.ptr(), p.ptr());
+        if (found < 0) throw nb::python_error();
+        if (!found) rest.append(p);
+    }
+    nb::list inputs, outputs;
+    for (nb::handle p : rest) {
+        if (starts_with(p, in))
+            inputs.append(p);
+        else
+            outputs.append(p);
+    }
+    nb::object input_ports = natsorted(inputs);
+    nb::object output_ports = natsorted(outputs);
+    nb::object all = concat(concat(input_ports, output_ports), oe_ports);
+    PyObject *result = PySequence_Tuple(all.ptr());
+    if (!result) throw nb::python_error();
+    return nb::steal(result);
+}
+
+nb::object get_port(nb::handle ports, nb::handle i) {
+    exact_tuple(ports, "_get_port", "ports");
+    exact_int(i, "_get_port", "i");
+    int overflow = 0;
+    long long position = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
+    if (position == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow > 0) {
+        // Past the end by far: still a positional name, in full.
+        nb::object next = i + nb::int_(1);
+        return nb::steal(PyUnicode_FromFormat("o%S", next.ptr()));
+    }
+    Py_ssize_t n = PyTuple_GET_SIZE(ports.ptr());
+    if (overflow < 0 || position < -static_cast<long long>(n)) {
+        PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+        throw nb::python_error();
+    }
+    if (position < 0) position += n;
+    return port_at(ports.ptr(), static_cast<Py_ssize_t>(position));
+}
+
+}  // namespace
+
+nb::object port_at(PyObject *ports, Py_ssize_t i) {
+    if (i >= PyTuple_GET_SIZE(ports)) return positional_port(i);
+    PyObject *name = PyTuple_GET_ITEM(ports, i);
+    if (!PyUnicode_Check(name)) {
+        PyErr_Format(PyExc_TypeError,
+                     "_get_port() port name at position %zd must be str, not %s",
+                     i, Py_TYPE(name)->tp_name);
+        throw nb::python_error();
+    }
+    return nb::borrow(name);
+}
+
+void def_get_ports_from_model(nb::module_ &m) {
+    m.def("_get_ports_from_model", &get_ports_from_model, nb::arg("component").none());
+}
+
+void def_get_ports_from_component(nb::module_ &m) {
+    m.def("_get_ports_from_component", &get_ports_from_component,
+          nb::arg("component").none());
+}
+
 void def_get_ports(nb::module_ &m) {
-    def_placeholder(m, "_get_ports");
+    m.def("_get_ports", &get_ports, nb::arg("component").none());
     m.attr("_get_ports") =
         nb::module_::import_("functools").attr("lru_cache")()(m.attr("_get_ports"));
 }
-void def_sort_ports(nb::module_ &m) { def_placeholder(m, "_sort_ports"); }
-void def_get_port(nb::module_ &m) { def_placeholder(m, "_get_port"); }
+
+void def_sort_ports(nb::module_ &m) {
+    m.def("_sort_ports", &sort_ports, nb::arg("ports").none());
+}
+
+void def_get_port(nb::module_ &m) {
+    m.def("_get_port", &get_port, nb::arg("ports").none(), nb::arg("i").none());
+}
 
 }  // namespace tessel::spiceread
