@@ -11,16 +11,6 @@ from tessel.core.models import model
 
 
 @pytest.fixture
-def isolated_imports(monkeypatch):
-    """Forget the modules and import roots that a test adds."""
-    monkeypatch.setattr(sys, "path", list(sys.path))
-    before = set(sys.modules)
-    yield
-    for name in set(sys.modules) - before:
-        del sys.modules[name]
-
-
-@pytest.fixture
 def pdk(monkeypatch):
     def base_model():
         return {}

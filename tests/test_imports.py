@@ -9,16 +9,6 @@ from tessel.core import imports
 
 
 @pytest.fixture
-def isolated_imports(monkeypatch):
-    """Forget the modules and import roots that a test adds."""
-    monkeypatch.setattr(sys, "path", list(sys.path))
-    before = set(sys.modules)
-    yield
-    for name in set(sys.modules) - before:
-        del sys.modules[name]
-
-
-@pytest.fixture
 def project(tmp_path, monkeypatch, isolated_imports):
     """A project folder holding package `pkg` with subpackage `pkg.cells`; files record their import."""
     monkeypatch.setenv("TESSEL_PROJECT_DIR", str(tmp_path))

@@ -1,21 +1,10 @@
 import copy
-import sys
 from pathlib import Path
 
 import pytest
 
 from tessel.core import imports
 from tessel.models import ERROR, UNKNOWN, FactoryRecord
-
-
-@pytest.fixture
-def isolated_imports(monkeypatch):
-    """Forget the modules and import roots that a test adds."""
-    monkeypatch.setattr(sys, "path", list(sys.path))
-    before = set(sys.modules)
-    yield
-    for name in set(sys.modules) - before:
-        del sys.modules[name]
 
 
 def record(**changes):
