@@ -3,11 +3,64 @@
 #include <nanobind/nanobind.h>
 
 #include "common/single_phase.hpp"
+#include "pdk/module.hpp"
 
 namespace nb = nanobind;
+using namespace tessel::pdk;
+
+namespace {
+
+void bind_imports(nb::module_ &m) {
+    auto from = [&](const char *module, std::initializer_list<const char *> names) {
+        nb::module_ source = nb::module_::import_(module);
+        for (const char *name : names) m.attr(name) = source.attr(name);
+    };
+    for (const char *name : {"importlib", "sys", "warnings"})
+        m.attr(name) = nb::module_::import_(name);
+    from("collections", {"defaultdict"});
+    from("collections.abc", {"Callable", "Iterable"});
+    from("copy", {"copy", "deepcopy"});
+    from("functools", {"cache"});
+    from("pathlib", {"Path"});
+    from("types", {"ModuleType"});
+    from("typing", {"TYPE_CHECKING", "Any", "cast"});
+
+    nb::object lazy_import = nb::module_::import_("tessel.core.lazy").attr("lazy_import");
+    m.attr("lazy_import") = lazy_import;
+    m.attr("m") = lazy_import("tessel.models");
+    m.attr("cg") = lazy_import("tessel.core.callgraph");
+    m.attr("mw") = lazy_import("morrow");
+    m.attr("log") = lazy_import("tessel.logger", "get_logger");
+    m.attr("settings") = lazy_import("tessel.settings");
+    m.attr("frozendict") = lazy_import("frozendict", "frozendict");
+    m.attr("imports") = lazy_import("tessel.core.imports");
+    m.attr("db") = lazy_import("tessel.core.database");
+    m.attr("register_models") = lazy_import("tessel.core.models", "register_models");
+}
+
+}  // namespace
 
 NB_MODULE(pdk_impl, m) {
+    scope().attach(m);
     m.attr("__doc__") = "PDK Utilties.";
+    bind_imports(m);
+
+    def_get_pdk(m);
+    def_get_base_pdk(m);
+    def_register_cells(m);
+    def_activate_pdk_by_name(m);
+    def_frozen_pdk(m);
+    def_private_get_pdk(m);
+    def_sort_paths(m);
+    def_error_cell(m);
+    def_import_modules(m);
+    def_handle_import_errors(m);
+    def_find_cells(m);
+    def_get_database_updates(m);
+    def_clean_containers_also_in_cells(m);
+    m.attr("__test__") = nb::dict();
+
+    scope().snapshot_originals();
 }
 
 TESSEL_SINGLE_PHASE_MODULE(pdk)

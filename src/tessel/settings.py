@@ -79,9 +79,19 @@ def _load() -> tuple[Path | None, dict[str, Any]]:
         raise ProjectConfigError(f"Cannot read {path}: {e}") from e
 
 
+def _table(path: Path | None, config: dict[str, Any], *keys: str) -> dict[str, Any]:
+    """Return the (possibly missing, then empty) table at `keys`."""
+    table = config
+    for depth, key in enumerate(keys, 1):
+        table = table.get(key, {})
+        if not isinstance(table, dict):
+            raise ProjectConfigError(f"{path}: {'.'.join(keys[:depth])} must be a table")
+    return table
+
+
 def _tool_setting(key: str, default: Any, expected: type) -> Any:
     path, config = _load()
-    table = config.get("tool", {}).get("tessel", {})
+    table = _table(path, config, "tool", "tessel")
     value = table.get(key, default)
     if not isinstance(value, expected):
         raise ProjectConfigError(
@@ -108,7 +118,7 @@ def _import_name(name: str) -> str:
 def get_project_name() -> str:
     """Return the project's package (import) name."""
     path, config = _load()
-    name = config.get("project", {}).get("name")
+    name = _table(path, config, "project").get("name")
     if name is None:
         return _import_name(get_project_dir().name)
     if not isinstance(name, str):

@@ -1,0 +1,1 @@
+"""The chip's cell factories, one topic per file."""

@@ -1,0 +1,142 @@
+// The module's namespace, the module-level names read at use time, logging
+// through the host logger, text formatting and the exact-type checks shared
+// by the module's functions.
+#include "pdk/module.hpp"
+
+#include "common/checks.hpp"
+
+namespace tessel::pdk {
+
+ModuleScope &scope() {
+    static ModuleScope instance;
+    return instance;
+}
+
+namespace names {
+ModuleName importlib{scope(), "importlib"}, sys{scope(), "sys"},
+    defaultdict{scope(), "defaultdict"}, copy{scope(), "copy"},
+    deepcopy{scope(), "deepcopy"}, Path{scope(), "Path"};
+ModuleName m{scope(), "m"}, cg{scope(), "cg"}, mw{scope(), "mw"},
+    log{scope(), "log"}, settings{scope(), "settings"},
+    frozendict{scope(), "frozendict"}, imports{scope(), "imports"},
+    db{scope(), "db"}, register_models{scope(), "register_models"};
+ModuleName get_pdk{scope(), "get_pdk"}, get_base_pdk{scope(), "get_base_pdk"},
+    FrozenPdk{scope(), "FrozenPdk"}, _get_pdk{scope(), "_get_pdk"},
+    _sort_paths{scope(), "_sort_paths"}, _error_cell{scope(), "_error_cell"},
+    _import_modules{scope(), "_import_modules"},
+    _handle_import_errors{scope(), "_handle_import_errors"},
+    _find_cells{scope(), "_find_cells"},
+    _get_database_updates{scope(), "_get_database_updates"},
+    _clean_containers_also_in_cells{scope(),
+                                    "_clean_containers_also_in_cells"};
+}  // namespace names
+
+namespace {
+
+void log_at(const char *level, nb::handle text) {
+    nb::object logger = names::log.get()();
+    logger.attr(level)(text);
+}
+
+}  // namespace
+
+void log_debug(nb::handle text) { log_at("debug", text); }
+void log_info(nb::handle text) { log_at("info", text); }
+void log_warning(nb::handle text) { log_at("warning", text); }
+
+nb::str format_text(nb::handle value) {
+    if (PyUnicode_CheckExact(value.ptr())) return nb::borrow<nb::str>(value);
+    PyObject *text = PyObject_Format(value.ptr(), nullptr);
+    if (!text) throw nb::python_error();
+    return nb::steal<nb::str>(text);
+}
+
+nb::str concat(std::initializer_list<nb::handle> parts) {
+    nb::object joined = nb::str("");
+    for (nb::handle part : parts) {
+        joined = nb::steal(PyUnicode_Concat(joined.ptr(), part.ptr()));
+        if (!joined.is_valid()) throw nb::python_error();
+    }
+    return nb::borrow<nb::str>(joined);
+}
+
+bool truth(nb::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw nb::python_error();
+    return result;
+}
+
+bool equals(nb::handle a, nb::handle b) {
+    PyObject *result = PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ);
+    if (!result) throw nb::python_error();
+    return truth(nb::steal(result));
+}
+
+bool contains(nb::handle container, nb::handle key) {
+    int result = PySequence_Contains(container.ptr(), key.ptr());
+    if (result < 0) throw nb::python_error();
+    return result;
+}
+
+nb::object optional_attr(nb::handle obj, const char *name) {
+    return optional_attr(obj, nb::str(name));
+}
+
+nb::object optional_attr(nb::handle obj, nb::handle name) {
+    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+            throw nb::python_error();
+        PyErr_Clear();
+        return nb::object();
+    }
+    return nb::steal(value);
+}
+
+nb::object dict_get(nb::handle d, nb::handle key) {
+    PyObject *value = PyDict_GetItemWithError(d.ptr(), key.ptr());  // borrowed
+    if (!value && PyErr_Occurred()) throw nb::python_error();
+    return value ? nb::borrow(value) : nb::object();
+}
+
+std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
+    nb::object items = nb::steal(PySequence_Fast(value.ptr(), "cannot unpack non-iterable object"));
+    if (!items.is_valid()) throw nb::python_error();
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(items.ptr());
+    if (size != 2) {
+        if (size < 2)
+            PyErr_Format(PyExc_ValueError,
+                         "not enough values to unpack (expected 2, got %zd)", size);
+        else
+            PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        throw nb::python_error();
+    }
+    PyObject **item = PySequence_Fast_ITEMS(items.ptr());
+    return {nb::borrow(item[0]), nb::borrow(item[1])};
+}
+
+void raise_error(PyObject *type, nb::handle message) {
+    PyErr_SetObject(type, message.ptr());
+    throw nb::python_error();
+}
+
+namespace {
+constexpr const char *kDictNote =
+    "Subclasses of built-in types are rejected: pass a plain dict.";
+constexpr const char *kListNote =
+    "Subclasses of built-in types are rejected: pass a plain list.";
+constexpr const char *kStrNote =
+    "Subclasses of built-in types are rejected: pass a plain str.";
+}  // namespace
+
+nb::dict arg_dict(nb::handle value, const char *func, const char *arg) {
+    return exact_dict(value, func, arg, kDictNote);
+}
+nb::list arg_list(nb::handle value, const char *func, const char *arg) {
+    return exact_list(value, func, arg, kListNote);
+}
+nb::str arg_str(nb::handle value, const char *func, const char *arg) {
+    return exact_str(value, func, arg, kStrNote);
+}
+
+}  // namespace tessel::pdk
