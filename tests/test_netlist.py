@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import io
 import types
 import warnings
 
@@ -381,3 +382,33 @@ def test_an_error_in_a_later_subcircuit_loses_the_whole_result():
     ir.subckt("bad", [], [("R1", "resistor", ["n", "n"]), ("R2", "resistor", ["n", "m"])])
     with pytest.raises(sr.ParseError, match="Net 'n'"):
         ir.netlist()
+
+
+READ_BACK = [
+    ".subckt top a b\nR1 a m w=1u l=2u\nR2 m b\n.ends\n",
+    ".subckt top a b W=3 a=1e-6 B=0.5\nR1 a m x='W' y='a'\nR2 m b c=1e-9 c=2\n.ends\n",
+    ".subckt inner p q\nR1 p q r=1\n.ends\n.subckt top a\nX1 a n inner\nR9 n m\n.ends\n",
+]
+
+
+@pytest.mark.parametrize("text", READ_BACK)
+@pytest.mark.parametrize("keymap", [None, {"w": "width"}, {"w": "l", "x": "y"}])
+def test_reading_gives_what_the_steps_give_on_their_own(text, keymap):
+    read = sr.parse_oc_spice(io.StringIO(text), settings_keymap=keymap)
+    ir, comments = sr._parse_oc_spice_into_ir(io.StringIO(text), {})
+    assert read == sr._recursive_netlist_from_ir(ir, keymap or {}, comments)
+    settings = [inst["settings"] for net in read.values() for inst in net["instances"].values()]
+    settings += [net["settings"] for net in read.values()]
+    # Each instance has a settings dict of its own, in sorted key order.
+    assert len({id(s) for s in settings}) == len(settings)
+    assert all(list(s) == sorted(s) for s in settings)
+
+
+def test_reading_leaves_an_ir_from_a_replaced_builder_alone(monkeypatch):
+    ir = IR()
+    sub = ir.subckt("sub", [], [("R1", "resistor", ["a", "b"], {"w": 1e-6})], {"l": 2e-6})
+    monkeypatch.setattr(sr, "_parse_into_ir", lambda lines, component_map, **kw: (ir.ir, {}))
+    read = sr.parse_oc_spice(io.StringIO("anything\n"))
+    assert read["sub"]["instances"]["R1"]["settings"] == {"w": 1.0}
+    assert read["sub"]["settings"] == {"l": 2.0}
+    assert ir.ir[1].settings == {"w": 1e-6} and sub.settings == {"l": 2e-6}
