@@ -217,7 +217,8 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
             if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, id.ptr());
             throw nb::python_error();
         }
-        nb::handle item(found);
+        // Held here: an owned IR lets go of the record once it is read.
+        nb::object item = nb::borrow(found);
         nb::object component = attr(item, f.component);
         nb::object item_ports = call1(stages.get_ports, component);
         // A subcircuit of this file that the PDK does not know: its terminals
@@ -290,6 +291,11 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
             }
             nb::borrow<nb::list>(all).append(instance_port);
         });
+        // Nobody else sees an owned IR: a record read is freed now rather
+        // than at the end, so the collector no longer walks it and its
+        // memory serves the netlist's objects.
+        if (stages.owned_ir && PyDict_DelItem(ir.ptr(), id.ptr()) < 0)
+            throw nb::python_error();
     });
     if (PyDict_GET_SIZE(dropped.ptr()) != 0) warn_dropped(subckt, ports, dropped);
 
@@ -352,13 +358,22 @@ nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
     nb::object subckt_type = k_subckt.get();
     LocalSubckts local(ir);
 
+    // The subcircuits, picked before any is assembled: a replaced stage may
+    // change `ir`, and an owned IR loses its element records on the way.
+    nb::list subckts;
+    {
+        nb::object records = nb::steal(PyDict_Values(ir.ptr()));
+        if (!records.is_valid()) throw nb::python_error();
+        for (nb::handle record : records) {
+            int is_subckt = PyObject_IsInstance(record.ptr(), subckt_type.ptr());
+            if (is_subckt < 0) throw nb::python_error();
+            if (is_subckt) subckts.append(record);
+        }
+    }
+
     nb::dict nets;
-    // The records are read from a snapshot: a replaced stage may change `ir`.
-    nb::object records = nb::steal(PyDict_Values(ir.ptr()));
-    for (nb::handle record : records) {
-        int is_subckt = PyObject_IsInstance(record.ptr(), subckt_type.ptr());
-        if (is_subckt < 0) throw nb::python_error();
-        if (!is_subckt || !truthy(attr(record, fields().children_ids))) continue;
+    for (nb::handle record : subckts) {
+        if (!truthy(attr(record, fields().children_ids))) continue;
         nb::object netlist =
             direct ? netlist_from_subckt(ir, record, settings_keymap, notes, *stages, local)
                    : per_subckt(ir, record, settings_keymap, notes);
