@@ -105,10 +105,10 @@ private:
     void build() const {
         nb::object subckt_type = k_subckt.get();
         nb::dict table;
-        Py_ssize_t pos = 0;
-        PyObject *key, *record;
-        while (PyDict_Next(ir_.ptr(), &pos, &key, &record)) {
-            int is_subckt = PyObject_IsInstance(record, subckt_type.ptr());
+        nb::object records = nb::steal(PyDict_Values(ir_.ptr()));
+        if (!records.is_valid()) throw nb::python_error();
+        for (nb::handle record : records) {
+            int is_subckt = PyObject_IsInstance(record.ptr(), subckt_type.ptr());
             if (is_subckt < 0) throw nb::python_error();
             if (!is_subckt) continue;
             nb::object ports = attr(record, fields().ports);
