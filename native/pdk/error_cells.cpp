@@ -6,6 +6,7 @@
 // it raises the stored error, so the failure surfaces where the cell is used
 // rather than aborting registration.
 #include "common/checks.hpp"
+#include "common/unpack.hpp"
 #include "pdk/module.hpp"
 
 namespace tessel::pdk {

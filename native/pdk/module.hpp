@@ -9,7 +9,6 @@
 #include <nanobind/nanobind.h>
 
 #include <initializer_list>
-#include <utility>
 
 #include "common/names.hpp"
 
@@ -53,8 +52,6 @@ nb::object optional_attr(nb::handle obj, nb::handle name);
 nb::object optional_attr(nb::handle obj, const char *name);
 // `d[key]` of a dict, or an invalid object when the key is missing.
 nb::object dict_get(nb::handle d, nb::handle key);
-// `a, b = value`, with Python's errors for the wrong number of items.
-std::pair<nb::object, nb::object> unpack_pair(nb::handle value);
 // Raises `type(message)`.
 [[noreturn]] void raise_error(PyObject *type, nb::handle message);
 

@@ -5,6 +5,7 @@
 // Every step goes through the module's names (its own functions and the lazy
 // bindings of the host services), so each can be replaced in isolation.
 #include "common/checks.hpp"
+#include "common/unpack.hpp"
 #include "pdk/module.hpp"
 
 namespace tessel::pdk {

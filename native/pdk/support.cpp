@@ -99,22 +99,6 @@ nb::object dict_get(nb::handle d, nb::handle key) {
     return value ? nb::borrow(value) : nb::object();
 }
 
-std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
-    nb::object items = nb::steal(PySequence_Fast(value.ptr(), "cannot unpack non-iterable object"));
-    if (!items.is_valid()) throw nb::python_error();
-    Py_ssize_t size = PySequence_Fast_GET_SIZE(items.ptr());
-    if (size != 2) {
-        if (size < 2)
-            PyErr_Format(PyExc_ValueError,
-                         "not enough values to unpack (expected 2, got %zd)", size);
-        else
-            PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-        throw nb::python_error();
-    }
-    PyObject **item = PySequence_Fast_ITEMS(items.ptr());
-    return {nb::borrow(item[0]), nb::borrow(item[1])};
-}
-
 void raise_error(PyObject *type, nb::handle message) {
     PyErr_SetObject(type, message.ptr());
     throw nb::python_error();

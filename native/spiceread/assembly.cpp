@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/unpack.hpp"
+
 namespace tessel::spiceread {
 
 PyObject *interned(const char *text) {
@@ -86,27 +88,7 @@ std::pair<nb::object, nb::object> split_instance_port(nb::handle text) {
     } else {
         parts = text.attr("split")(",");
     }
-    // The unpacking of two names from the parts, with the interpreter's own
-    // messages (3.14 also reports how many there were).
-    nb::object list = nb::steal(PySequence_List(parts.ptr()));
-    if (!list.is_valid()) throw nb::python_error();
-    Py_ssize_t n = PyList_GET_SIZE(list.ptr());
-    if (n < 2) {
-        PyErr_Format(PyExc_ValueError,
-                     "not enough values to unpack (expected 2, got %zd)", n);
-        throw nb::python_error();
-    }
-    if (n > 2) {
-#if PY_VERSION_HEX >= 0x030E0000
-        PyErr_Format(PyExc_ValueError,
-                     "too many values to unpack (expected 2, got %zd)", n);
-#else
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-#endif
-        throw nb::python_error();
-    }
-    return {nb::borrow(PyList_GET_ITEM(list.ptr(), 0)),
-            nb::borrow(PyList_GET_ITEM(list.ptr(), 1))};
+    return unpack_pair(parts);
 }
 
 }  // namespace tessel::spiceread

@@ -5,6 +5,7 @@
 #include "spiceread/module.hpp"
 
 #include "common/checks.hpp"
+#include "common/unpack.hpp"
 #include "spiceread/assembly.hpp"
 #include "spiceread/ir.hpp"
 #include "spiceread/lines.hpp"

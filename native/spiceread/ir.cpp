@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "common/checks.hpp"
+#include "common/unpack.hpp"
 #include "spiceread/ir_steps.hpp"
 #include "spiceread/lines.hpp"
 #include "spiceread/module.hpp"
@@ -21,34 +22,6 @@
 #include "spiceread/text/words.hpp"
 
 namespace tessel::spiceread {
-
-std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
-    PyObject *v = value.ptr();
-    if ((PyTuple_CheckExact(v) && PyTuple_GET_SIZE(v) == 2))
-        return {nb::borrow(PyTuple_GET_ITEM(v, 0)), nb::borrow(PyTuple_GET_ITEM(v, 1))};
-    if (Py_TYPE(v)->tp_iter == nullptr && !PySequence_Check(v)) {
-        PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %s object", Py_TYPE(v)->tp_name);
-        throw nb::python_error();
-    }
-    nb::object iterator = nb::steal(PyObject_GetIter(v));
-    if (!iterator.is_valid()) throw nb::python_error();
-    nb::object items[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject *item = PyIter_Next(iterator.ptr());
-        if (!item) {
-            if (PyErr_Occurred()) throw nb::python_error();
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-            throw nb::python_error();
-        }
-        items[i] = nb::steal(item);
-    }
-    if (nb::object extra = nb::steal(PyIter_Next(iterator.ptr()))) {
-        const bool sized = PyList_CheckExact(v) || PyTuple_CheckExact(v) || PyDict_CheckExact(v);
-        raise_too_many_values(2, sized ? PyObject_Length(v) : -1);
-    }
-    if (PyErr_Occurred()) throw nb::python_error();
-    return {std::move(items[0]), std::move(items[1])};
-}
 
 nb::object call_with_kwargs_copy(nb::handle fn, nb::handle positional, nb::handle kwargs) {
     nb::object copy = nb::steal(PyDict_Copy(kwargs.ptr()));

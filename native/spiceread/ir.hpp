@@ -3,7 +3,6 @@
 #pragma once
 
 #include <initializer_list>
-#include <utility>
 #include <vector>
 
 #include <nanobind/nanobind.h>
@@ -11,9 +10,6 @@
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
-
-// `a, b = value`, failing with the host's messages.
-std::pair<nb::object, nb::object> unpack_pair(nb::handle value);
 
 // `fn(*positional, **kwargs)` with a copy of `kwargs`: a callee that is not
 // a Python function could otherwise keep or change the caller's mapping.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/checks.hpp"
+#include "common/unpack.hpp"
 #include "spiceread/ir.hpp"
 #include "spiceread/lines.hpp"
 #include "spiceread/module.hpp"
@@ -152,21 +153,6 @@ nb::tuple ports_of(std::vector<Word> &words, StrCache *cache, std::size_t drop_l
     return nb::borrow<nb::tuple>(tuple);
 }
 
-[[noreturn]] void raise_too_many_values(std::size_t expected, Py_ssize_t got) {
-#if PY_VERSION_HEX >= 0x030E0000
-    // Since 3.14 the host names the length when it knows it.
-    if (got >= 0) {
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu, got %zd)",
-                     expected, got);
-        throw nb::python_error();
-    }
-#else
-    (void)got;
-#endif
-    PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu)", expected);
-    throw nb::python_error();
-}
-
 ValueResolver::ValueResolver()
     : parse_value_(k_parse_value.get()), original_(k_parse_value.is_original(parse_value_)) {}
 
@@ -185,10 +171,10 @@ nb::dict settings_of(std::vector<Word> &words, nb::handle kwargs,
         if (eq == std::string_view::npos) continue;
         const std::size_t rest = w.text.find('=', eq + 1);
         if (rest != std::string_view::npos) {
-            Py_ssize_t parts = 2;
+            std::size_t parts = 2;
             for (std::size_t p = rest; p != std::string_view::npos; p = w.text.find('=', p + 1))
                 ++parts;
-            raise_too_many_values(2, parts);
+            raise_unpack(2, parts);
         }
         std::string_view key = w.text.substr(0, eq);
         nb::object key_object = (cache && !w.surrogates) ? cache->get(key)

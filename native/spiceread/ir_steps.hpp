@@ -75,6 +75,4 @@ private:
 nb::dict settings_of(std::vector<Word> &words, nb::handle kwargs,
                      const ValueResolver &resolve, StrCache *cache);
 
-[[noreturn]] void raise_too_many_values(std::size_t expected, Py_ssize_t got);
-
 }  // namespace tessel::spiceread

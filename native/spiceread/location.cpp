@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/checks.hpp"
+#include "common/unpack.hpp"
 #include "common/utf8.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/values.hpp"
@@ -29,23 +30,6 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
         parts.push_back(text.substr(start, at - start));
     parts.push_back(text.substr(start));
     return parts;
-}
-
-// The ValueError of `a, b, ... = items` when `items` is a list of `got`
-// values and `expected` names were given.  Python 3.14 started naming the
-// received count for too many values, too.
-[[noreturn]] void raise_unpack(std::size_t expected, std::size_t got) {
-    if (got < expected)
-        PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected %zu, got %zu)",
-                     expected, got);
-    else
-#if PY_VERSION_HEX >= 0x030E0000
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu, got %zu)",
-                     expected, got);
-#else
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu)", expected);
-#endif
-    throw nb::python_error();
 }
 
 // The code point starting at `text[i]`, and its length in bytes.  The text

@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "common/checks.hpp"
+#include "common/unpack.hpp"
 
 namespace tessel::spiceread {
 
@@ -45,15 +46,8 @@ nb::object items_of(nb::handle mapping) {
     }
     nb::list pairs;
     for (nb::handle item : mapping.attr("items")()) {
-        nb::object pair = nb::steal(PySequence_Tuple(item.ptr()));
-        if (!pair.is_valid()) throw nb::python_error();
-        Py_ssize_t n = PyTuple_GET_SIZE(pair.ptr());
-        if (n != 2) {
-            PyErr_Format(PyExc_ValueError, "%s values to unpack (expected 2, got %zd)",
-                         n < 2 ? "not enough" : "too many", n);
-            throw nb::python_error();
-        }
-        pairs.append(pair);
+        auto [key, value] = unpack_pair(item);
+        pairs.append(nb::make_tuple(key, value));
     }
     return std::move(pairs);
 }
