@@ -34,4 +34,13 @@ nb::object ModuleName::get() const {
     return nb::borrow(value);
 }
 
+void bind_modules(nb::module_ &m, std::initializer_list<const char *> modules) {
+    for (const char *name : modules) m.attr(name) = nb::module_::import_(name);
+}
+
+void bind_from(nb::module_ &m, const char *module, std::initializer_list<const char *> names) {
+    nb::module_ source = nb::module_::import_(module);
+    for (const char *name : names) m.attr(name) = source.attr(name);
+}
+
 }  // namespace tessel

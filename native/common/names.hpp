@@ -8,6 +8,8 @@
 // (`is_original`) to take the direct C++ route while nobody has replaced it.
 #pragma once
 
+#include <initializer_list>
+
 #include <nanobind/nanobind.h>
 
 namespace tessel {
@@ -56,5 +58,10 @@ private:
     const char *text_;
     mutable PyObject *key_ = nullptr;  // interned, immortal for our purposes
 };
+
+// `import a, b` into module `m`, for each name in `modules`.
+void bind_modules(nb::module_ &m, std::initializer_list<const char *> modules);
+// `from module import a, b` into module `m`.
+void bind_from(nb::module_ &m, const char *module, std::initializer_list<const char *> names);
 
 }  // namespace tessel

@@ -2,28 +2,26 @@
 // which the module defines them, and nothing else.
 #include <nanobind/nanobind.h>
 
+#include "common/names.hpp"
 #include "common/single_phase.hpp"
 #include "pdk/module.hpp"
 
 namespace nb = nanobind;
+using tessel::bind_from;
+using tessel::bind_modules;
 using namespace tessel::pdk;
 
 namespace {
 
 void bind_imports(nb::module_ &m) {
-    auto from = [&](const char *module, std::initializer_list<const char *> names) {
-        nb::module_ source = nb::module_::import_(module);
-        for (const char *name : names) m.attr(name) = source.attr(name);
-    };
-    for (const char *name : {"importlib", "sys", "warnings"})
-        m.attr(name) = nb::module_::import_(name);
-    from("collections", {"defaultdict"});
-    from("collections.abc", {"Callable", "Iterable"});
-    from("copy", {"copy", "deepcopy"});
-    from("functools", {"cache"});
-    from("pathlib", {"Path"});
-    from("types", {"ModuleType"});
-    from("typing", {"TYPE_CHECKING", "Any", "cast"});
+    bind_modules(m, {"importlib", "sys", "warnings"});
+    bind_from(m, "collections", {"defaultdict"});
+    bind_from(m, "collections.abc", {"Callable", "Iterable"});
+    bind_from(m, "copy", {"copy", "deepcopy"});
+    bind_from(m, "functools", {"cache"});
+    bind_from(m, "pathlib", {"Path"});
+    bind_from(m, "types", {"ModuleType"});
+    bind_from(m, "typing", {"TYPE_CHECKING", "Any", "cast"});
 
     nb::object lazy_import = nb::module_::import_("tessel.core.lazy").attr("lazy_import");
     m.attr("lazy_import") = lazy_import;

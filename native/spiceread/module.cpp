@@ -2,10 +2,13 @@
 // in which the module defines them, and nothing else.
 #include <nanobind/nanobind.h>
 
+#include "common/names.hpp"
 #include "common/single_phase.hpp"
 #include "spiceread/module.hpp"
 
 namespace nb = nanobind;
+using tessel::bind_from;
+using tessel::bind_modules;
 using namespace tessel::spiceread;
 
 namespace {
@@ -19,19 +22,14 @@ constexpr const char *kModuleDoc =
     "    and we will look into it.\n";
 
 void bind_imports(nb::module_ &m) {
-    auto from = [&](const char *module, std::initializer_list<const char *> names) {
-        nb::module_ source = nb::module_::import_(module);
-        for (const char *name : names) m.attr(name) = source.attr(name);
-    };
-    for (const char *name : {"ast", "re", "warnings"})
-        m.attr(name) = nb::module_::import_(name);
-    from("collections.abc", {"Callable", "Generator", "Iterable", "Sequence"});
-    from("contextlib", {"suppress"});
-    from("dataclasses", {"dataclass"});
-    from("functools", {"lru_cache"});
-    from("io", {"TextIOWrapper"});
-    from("pathlib", {"Path"});
-    from("typing", {"TYPE_CHECKING", "Any", "Literal"});
+    bind_modules(m, {"ast", "re", "warnings"});
+    bind_from(m, "collections.abc", {"Callable", "Generator", "Iterable", "Sequence"});
+    bind_from(m, "contextlib", {"suppress"});
+    bind_from(m, "dataclasses", {"dataclass"});
+    bind_from(m, "functools", {"lru_cache"});
+    bind_from(m, "io", {"TextIOWrapper"});
+    bind_from(m, "pathlib", {"Path"});
+    bind_from(m, "typing", {"TYPE_CHECKING", "Any", "Literal"});
 
     nb::object lazy_import = nb::module_::import_("tessel.core.lazy").attr("lazy_import");
     m.attr("lazy_import") = lazy_import;
