@@ -49,7 +49,7 @@ nb::object items_of(nb::handle mapping) {
         auto [key, value] = unpack_pair(item);
         pairs.append(nb::make_tuple(key, value));
     }
-    return std::move(pairs);
+    return pairs;
 }
 
 // name -> {"o1": first port, "o2": second port, ...} for every netlist.
