@@ -43,7 +43,7 @@ nb::dict frozen_attrs(nb::handle instance_dict) {
 
 nb::object get_base_pdk() {
     nb::object pdk = names::_get_pdk.get()();
-    if (truth(names::settings.get().attr("is_a_pdk")())) return pdk;
+    if (truthy(names::settings.get().attr("is_a_pdk")())) return pdk;
 
     nb::object base_pdk = names::_get_pdk.get().attr("__wrapped__")();
     // A PDK package may hand out one shared object on every import; the

@@ -11,6 +11,7 @@
 #include <initializer_list>
 
 #include "common/names.hpp"
+#include "common/objects.hpp"
 
 namespace tessel::pdk {
 
@@ -40,8 +41,6 @@ nb::str format_text(nb::handle value);
 // `a + b + ...` of texts.
 nb::str concat(std::initializer_list<nb::handle> parts);
 
-// `bool(value)`.
-bool truth(nb::handle value);
 // `a == b` taken as a truth value (no identity shortcut, as in Python's `==`).
 bool equals(nb::handle a, nb::handle b);
 // `key in container`.

@@ -90,7 +90,7 @@ nb::object module_of(nb::handle factory) {
 }
 
 bool starts_with(nb::handle text, nb::handle prefix) {
-    return truth(text.attr("startswith")(prefix));
+    return truthy(text.attr("startswith")(prefix));
 }
 
 void clean_containers_also_in_cells(nb::handle pdk) {
@@ -110,12 +110,12 @@ void clean_containers_also_in_cells(nb::handle pdk) {
             continue;
         }
         nb::object container_mod = module_of(container);
-        if (!truth(container_mod)) {
+        if (!truthy(container_mod)) {
             nb::del(containers[k]);
             continue;
         }
         nb::object cell_mod = module_of(cell);
-        if (!truth(cell_mod)) {
+        if (!truthy(cell_mod)) {
             nb::del(cells[k]);
             continue;
         }

@@ -27,7 +27,7 @@ nb::tuple register_cells(nb::handle paths_arg, nb::handle reload_arg) {
     nb::object path_type = names::Path.get();
     nb::list paths;
     for (nb::handle p : paths_arg) paths.append(path_type(p).attr("resolve")());
-    bool reload = truth(reload_arg);
+    bool reload = truthy(reload_arg);
 
     nb::object pdk = names::get_pdk.get()();
     nb::object cg = names::cg.get();
@@ -91,7 +91,7 @@ nb::dict in_order(nb::handle mapping, nb::handle order) {
     nb::object get = mapping.attr("get");
     for (nb::handle p : order) {
         nb::object value = get(p);
-        if (truth(value)) result[p] = value;
+        if (truthy(value)) result[p] = value;
     }
     return result;
 }

@@ -60,16 +60,10 @@ nb::str concat(std::initializer_list<nb::handle> parts) {
     return nb::borrow<nb::str>(joined);
 }
 
-bool truth(nb::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw nb::python_error();
-    return result;
-}
-
 bool equals(nb::handle a, nb::handle b) {
     PyObject *result = PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ);
     if (!result) throw nb::python_error();
-    return truth(nb::steal(result));
+    return truthy(nb::steal(result));
 }
 
 bool contains(nb::handle container, nb::handle key) {

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 #include "common/unpack.hpp"
 #include "spiceread/ir_steps.hpp"
 #include "spiceread/lines.hpp"
@@ -90,12 +91,6 @@ struct Step {
     nb::object object;
     bool original;
 };
-
-bool truthy(nb::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
 
 nb::object new_int(long value) {
     nb::object result = nb::steal(PyLong_FromLong(value));

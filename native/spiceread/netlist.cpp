@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 #include "common/warnings.hpp"
 
 namespace tessel::spiceread {
@@ -42,18 +43,6 @@ nb::object attr(nb::handle record, PyObject *name) {
     PyObject *value = PyObject_GetAttr(record.ptr(), name);
     if (!value) throw nb::python_error();
     return nb::steal(value);
-}
-
-nb::object get_item(nb::handle container, nb::handle key) {
-    PyObject *value = PyObject_GetItem(container.ptr(), key.ptr());
-    if (!value) throw nb::python_error();
-    return nb::steal(value);
-}
-
-bool truthy(nb::handle value) {
-    int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0) throw nb::python_error();
-    return truth;
 }
 
 void set_item(PyObject *dict, PyObject *key, PyObject *value) {
@@ -86,6 +75,20 @@ nb::object as_text(nb::handle value) {
     return nb::steal(text);
 }
 
+// The Subckt records of `ir`, in its order.
+nb::list subckts_of(nb::handle ir) {
+    nb::object subckt_type = k_subckt.get();
+    nb::object records = nb::steal(PyDict_Values(ir.ptr()));
+    if (!records.is_valid()) throw nb::python_error();
+    nb::list subckts;
+    for (nb::handle record : records) {
+        int is_subckt = PyObject_IsInstance(record.ptr(), subckt_type.ptr());
+        if (is_subckt < 0) throw nb::python_error();
+        if (is_subckt) subckts.append(record);
+    }
+    return subckts;
+}
+
 // The declared ports of the file's own subcircuits, by component name (a
 // later definition of a name replaces an earlier one), made when the first
 // instance of a component unknown to the PDK turns up.
@@ -103,14 +106,8 @@ public:
 
 private:
     void build() const {
-        nb::object subckt_type = k_subckt.get();
         nb::dict table;
-        nb::object records = nb::steal(PyDict_Values(ir_.ptr()));
-        if (!records.is_valid()) throw nb::python_error();
-        for (nb::handle record : records) {
-            int is_subckt = PyObject_IsInstance(record.ptr(), subckt_type.ptr());
-            if (is_subckt < 0) throw nb::python_error();
-            if (!is_subckt) continue;
+        for (nb::handle record : subckts_of(ir_)) {
             nb::object ports = attr(record, fields().ports);
             // Only a tuple of names can stand for a port list.
             if (PyTuple_CheckExact(ports.ptr())) table[attr(record, fields().component)] = ports;
@@ -355,21 +352,11 @@ nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
     bool direct = k_netlist_from_subckt.is_original(per_subckt);
     std::optional<Stages> stages;
     if (direct) stages.emplace(owned_ir);
-    nb::object subckt_type = k_subckt.get();
     LocalSubckts local(ir);
 
     // The subcircuits, picked before any is assembled: a replaced stage may
     // change `ir`, and an owned IR loses its element records on the way.
-    nb::list subckts;
-    {
-        nb::object records = nb::steal(PyDict_Values(ir.ptr()));
-        if (!records.is_valid()) throw nb::python_error();
-        for (nb::handle record : records) {
-            int is_subckt = PyObject_IsInstance(record.ptr(), subckt_type.ptr());
-            if (is_subckt < 0) throw nb::python_error();
-            if (is_subckt) subckts.append(record);
-        }
-    }
+    nb::list subckts = subckts_of(ir);
 
     nb::dict nets;
     for (nb::handle record : subckts) {

@@ -13,17 +13,12 @@
 #include <iterator>
 
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 #include "common/unpack.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
-
-nb::object get_item(nb::handle container, PyObject *key) {
-    PyObject *value = PyObject_GetItem(container.ptr(), key);
-    if (!value) throw nb::python_error();
-    return nb::steal(value);
-}
 
 // `mapping.get(key, default)`, inline for exact dicts.
 nb::object get_or(nb::handle mapping, nb::handle key, nb::handle fallback) {

@@ -9,6 +9,7 @@
 #include "spiceread/module.hpp"
 
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 
 namespace tessel::spiceread {
 
@@ -99,9 +100,7 @@ nb::object get_ports_from_component(nb::handle component) {
     nb::list names;
     for (nb::handle port : c.attr("ports")) {
         nb::object name = port.attr("name");
-        int truth = PyObject_IsTrue(name.ptr());
-        if (truth < 0) throw nb::python_error();
-        names.append(truth ? name : nb::object(empty));
+        names.append(truthy(name) ? name : nb::object(empty));
     }
     return call_sort_ports(names);
 }
@@ -117,9 +116,7 @@ nb::object get_ports(nb::handle component) {
     nb::object ports = k_get_ports_from_model.is_original(from_model)
                            ? get_ports_from_model(component)
                            : from_model(component);
-    int truth = PyObject_IsTrue(ports.ptr());
-    if (truth < 0) throw nb::python_error();
-    if (truth) return ports;
+    if (truthy(ports)) return ports;
 
     nb::object from_component = k_get_ports_from_component.get();
     return k_get_ports_from_component.is_original(from_component)
@@ -136,10 +133,7 @@ bool starts_with(nb::handle name, PyObject *prefix) {
         if (hit < 0) throw nb::python_error();
         return hit == 1;
     }
-    nb::object answer = name.attr("startswith")(nb::handle(prefix));
-    int truth = PyObject_IsTrue(answer.ptr());
-    if (truth < 0) throw nb::python_error();
-    return truth;
+    return truthy(name.attr("startswith")(nb::handle(prefix)));
 }
 
 nb::object concat(nb::handle a, nb::handle b) {

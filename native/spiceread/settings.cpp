@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 
 namespace tessel::spiceread {
 
@@ -155,10 +156,7 @@ nb::object convert_um(nb::handle settings) {
         if (inline_threshold) {
             new_value = converted(value);
         } else {
-            nb::object answer = threshold(nb::handle(value));
-            int truth = PyObject_IsTrue(answer.ptr());
-            if (truth < 0) throw nb::python_error();
-            if (truth) new_value = to_micrometres(value);
+            if (truthy(threshold(nb::handle(value)))) new_value = to_micrometres(value);
         }
         // Replacing the value of a present key leaves the iteration intact.
         if (new_value.is_valid() &&

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 #include "common/utf8.hpp"
 #include "common/warnings.hpp"
 #include "spiceread/module.hpp"
@@ -199,9 +200,7 @@ nb::handle only_positional(const char *name, const char *param, const nb::args &
 
 nb::object parse_value(nb::args args, nb::kwargs kwargs) {
     nb::handle value = only_positional("_parse_value", "value", args);
-    int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0) throw nb::python_error();
-    if (!truth) return nb::none();
+    if (!truthy(value)) return nb::none();
     if (!PyUnicode_Check(value.ptr()))
         raise_arg_type("_parse_value", "value", "str", value);
     Utf8Text text = utf8_of(value);
