@@ -39,6 +39,7 @@ def unpack_error(expected: int, got: int) -> str:
         ("note:location=(1,2,3)", {"x": 1.0, "y": 2.0, "rotation": 3.0}),
         ("$ location=(1,\t2,\x0b3)", {"x": 1.0, "y": 2.0, "rotation": 3.0}),  # only blanks end it
         ("$ location=(1,\xa02,\u20033)", {"x": 1.0, "y": 2.0, "rotation": 3.0}),  # Unicode white space
+        ("$ location=\t(o\x1c1)\u3000(1,2,3)", {"x": 1.0, "y": 2.0, "rotation": 3.0, "port": "o1"}),
         ("$ location=(٣,'[1]',-inf)", {"x": 3.0, "y": [1], "rotation": -math.inf}),
         ("$ location=(p\ud800)(\ud800,1,2)", {"x": "\ud800", "y": 1.0, "rotation": 2.0, "port": "p\ud800"}),
     ],
@@ -56,6 +57,8 @@ def test_placements(comment, expected):
         ("$ location=(1,2)", 3, 2),
         ("$ location=(o1)()", 3, 1),
         ("$ location=(1,2,3,4)", 3, 4),
+        ("$ location=(1,2,3,4,5,6)", 3, 6),
+        ("$ location=(o1)(1)(2)(3)", 2, 4),
         ("$ location=(1,2,3) location=(4,5,6)", 2, 3),
         ("$ location=(a)(b)(1,2,3)", 2, 3),
     ],

@@ -5,11 +5,13 @@
 // module's `_parse_value` with no parameters.  Malformed annotations fail
 // with the ValueError texts of Python's own unpacking.
 #include <string>
-#include <vector>
+#include <string_view>
+#include <utility>
 
 #include "common/checks.hpp"
 #include "common/unpack.hpp"
 #include "common/utf8.hpp"
+#include "spiceread/assembly.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/values.hpp"
 
@@ -21,14 +23,12 @@ ModuleName k_parse_value{scope(), "_parse_value"};
 
 constexpr std::string_view kMarker = "location=";
 
-// str.split(separator) of UTF-8 text.
-std::vector<std::string_view> split(std::string_view text, std::string_view separator) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    for (std::size_t at; (at = text.find(separator, start)) != std::string_view::npos;
-         start = at + separator.size())
-        parts.push_back(text.substr(start, at - start));
-    parts.push_back(text.substr(start));
+// How many parts `text.split(separator)` makes.
+std::size_t count_parts(std::string_view text, std::string_view separator) {
+    std::size_t parts = 1;
+    for (std::size_t at = text.find(separator); at != std::string_view::npos;
+         at = text.find(separator, at + separator.size()))
+        ++parts;
     return parts;
 }
 
@@ -50,11 +50,18 @@ char32_t code_point(std::string_view text, std::size_t i, std::size_t &length) {
 }
 
 // re.sub(r"\s*", "", text): \s of a str pattern is Python's Unicode white
-// space, the same set as str.isspace.
-std::string without_white_space(std::string_view text) {
-    std::string kept;
-    kept.reserve(text.size());
-    for (std::size_t i = 0, length = 1; i < text.size(); i += length) {
+// space, the same set as str.isspace.  Text with nothing to remove (the
+// usual case) is returned as it is; otherwise the kept text goes to `kept`.
+std::string_view without_white_space(std::string_view text, std::string &kept) {
+    std::size_t clean = 0;
+    while (clean < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[clean]);
+        if (c >= 0x80 || Py_UNICODE_ISSPACE(c)) break;
+        ++clean;
+    }
+    if (clean == text.size()) return text;
+    kept.assign(text.substr(0, clean));
+    for (std::size_t i = clean, length = 1; i < text.size(); i += length) {
         char32_t c = code_point(text, i, length);
         if (!Py_UNICODE_ISSPACE(static_cast<Py_UCS4>(c))) kept.append(text.substr(i, length));
     }
@@ -67,25 +74,43 @@ std::string_view strip_parentheses(std::string_view group) {
     return group;
 }
 
+// The keys of a placement, made once: a netlist asks for one placement per
+// instance.
+struct PlacementKeys {
+    PyObject *x, *y, *rotation, *port;
+};
+
+const PlacementKeys &placement_keys() {
+    static const PlacementKeys keys{interned("x"), interned("y"), interned("rotation"),
+                                    interned("port")};
+    return keys;
+}
+
+void set_item(nb::handle dict, PyObject *key, nb::handle value) {
+    if (PyDict_SetItem(dict.ptr(), key, value.ptr()) < 0) throw nb::python_error();
+}
+
 nb::object parse_location_comment(nb::handle comment_arg) {
     nb::str comment = exact_str(comment_arg, "_parse_location_comment", "comment");
     Utf8Text utf8 = utf8_of(comment);
     std::string_view text = utf8.view;
 
     nb::dict placement;
-    if (text.find(kMarker) == std::string_view::npos) return placement;
+    const std::size_t marker = text.find(kMarker);
+    if (marker == std::string_view::npos) return placement;
 
-    std::vector<std::string_view> annotated = split(text, kMarker);
-    if (annotated.size() != 2) raise_unpack(2, annotated.size());
-    std::string_view rest = annotated[1];
-    std::string location = without_white_space(rest.substr(0, rest.find(' ')));
+    if (std::size_t parts = count_parts(text, kMarker); parts != 2) raise_unpack(2, parts);
+    std::string_view rest = text.substr(marker + kMarker.size());
+    std::string kept;
+    std::string_view location = without_white_space(rest.substr(0, rest.find(' ')), kept);
 
     std::string_view port = "()", coordinates = location;
-    if (location.find(")(") != std::string::npos) {
-        std::vector<std::string_view> groups = split(location, ")(");
-        if (groups.size() != 2) raise_unpack(2, groups.size());
-        port = groups[0];
-        coordinates = groups[1];
+    constexpr std::string_view kBetween = ")(";
+    if (const std::size_t between = location.find(kBetween); between != std::string_view::npos) {
+        if (std::size_t parts = count_parts(location, kBetween); parts != 2)
+            raise_unpack(2, parts);
+        port = location.substr(0, between);
+        coordinates = location.substr(between + kBetween.size());
     }
     port = strip_parentheses(port);
     coordinates = strip_parentheses(coordinates);
@@ -93,18 +118,29 @@ nb::object parse_location_comment(nb::handle comment_arg) {
     // Every piece is evaluated, in order, before the count is checked, so a
     // piece's warning comes out even when the annotation is then refused.
     nb::object parse_value = k_parse_value.get();
-    bool original = k_parse_value.is_original(parse_value);
-    nb::dict no_parameters;
-    std::vector<nb::object> values;
-    for (std::string_view piece : split(coordinates, ","))
-        values.push_back(original ? parse_value_text(piece, no_parameters)
-                                  : parse_value(str_from_utf8(piece)));
-    if (values.size() != 3) raise_unpack(3, values.size());
+    const bool original = k_parse_value.is_original(parse_value);
+    // Only read by the value evaluation (which copies it before handing it
+    // to a replaced `_eval`), so one empty dict serves every call.
+    static PyObject *const no_parameters = nb::dict().release().ptr();
+    nb::object values[3];
+    std::size_t count = 0;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = coordinates.find(',', start);
+        std::string_view piece = coordinates.substr(start, comma - start);
+        nb::object value = original ? parse_value_text(piece, no_parameters)
+                                    : parse_value(str_from_utf8(piece));
+        if (count < 3) values[count] = std::move(value);
+        ++count;
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (count != 3) raise_unpack(3, count);
 
-    placement["x"] = values[0];
-    placement["y"] = values[1];
-    placement["rotation"] = values[2];
-    if (!port.empty()) placement["port"] = str_from_utf8(port);
+    const PlacementKeys &keys = placement_keys();
+    set_item(placement, keys.x, values[0]);
+    set_item(placement, keys.y, values[1]);
+    set_item(placement, keys.rotation, values[2]);
+    if (!port.empty()) set_item(placement, keys.port, str_from_utf8(port));
     return placement;
 }
 
