@@ -1,5 +1,9 @@
 #include "common/single_phase.hpp"
 
+#include <nanobind/nanobind.h>
+
+namespace nb = nanobind;
+
 namespace tessel {
 
 PyObject *single_phase_init(const char *qualified_name,
@@ -50,14 +54,10 @@ PyObject *single_phase_init(const char *qualified_name,
     def.m_name = qualified_name;
     def.m_size = nb_def->m_size;
     def.m_free = nb_def->m_free;
-    PyObject *module = PyModule_Create(&def);
-    if (!module) return nullptr;
-    if (exec(module) < 0) {
-        Py_DECREF(module);
-        return nullptr;
-    }
+    nb::object module = nb::steal(PyModule_Create(&def));
+    if (!module.is_valid() || exec(module.ptr()) < 0) return nullptr;
     owner = interp;
-    return module;
+    return module.release().ptr();
 }
 
 }  // namespace tessel

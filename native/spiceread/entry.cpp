@@ -68,11 +68,8 @@ nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap,
 // Closes a file this call opened when reading or parsing fails; the failure
 // is what the caller sees.
 void close_quietly(nb::handle file) noexcept {
-    PyObject *closed = PyObject_CallMethod(file.ptr(), "close", nullptr);
-    if (closed)
-        Py_DECREF(closed);
-    else
-        PyErr_WriteUnraisable(file.ptr());
+    nb::object closed = nb::steal(PyObject_CallMethod(file.ptr(), "close", nullptr));
+    if (!closed.is_valid()) PyErr_WriteUnraisable(file.ptr());
 }
 
 nb::object parse_oc_spice_into_ir(nb::handle path_or_buf, nb::handle component_map,
