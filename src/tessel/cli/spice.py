@@ -41,6 +41,14 @@ def _pair(text: str) -> tuple[str, str]:
     return name, value
 
 
+# Repeatable NAME=VALUE options: flag, metavar, help.
+_PAIR_OPTIONS = (
+    ("--param", "NAME=VALUE", "value of a netlist parameter (a number when it looks like one)"),
+    ("--component-map", "OLD=NEW", "read component OLD as NEW"),
+    ("--settings-keymap", "OLD=NEW", "rename setting OLD to NEW"),
+)
+
+
 def add_parser(subparsers: argparse._SubParsersAction) -> None:
     parser = subparsers.add_parser(
         "spice",
@@ -51,30 +59,11 @@ def add_parser(subparsers: argparse._SubParsersAction) -> None:
     parser.add_argument(
         "--format", choices=("json", "yaml"), default="json", help="output format (default: json)"
     )
-    parser.add_argument(
-        "--param",
-        metavar="NAME=VALUE",
-        type=_pair,
-        action="append",
-        default=[],
-        help="value of a netlist parameter (a number when it looks like one); repeatable",
-    )
-    parser.add_argument(
-        "--component-map",
-        metavar="OLD=NEW",
-        type=_pair,
-        action="append",
-        default=[],
-        help="read component OLD as NEW; repeatable",
-    )
-    parser.add_argument(
-        "--settings-keymap",
-        metavar="OLD=NEW",
-        type=_pair,
-        action="append",
-        default=[],
-        help="rename setting OLD to NEW; repeatable",
-    )
+    for flag, metavar, help_text in _PAIR_OPTIONS:
+        parser.add_argument(
+            flag, metavar=metavar, type=_pair, action="append", default=[],
+            help=f"{help_text}; repeatable",
+        )
     parser.set_defaults(run=run)
 
 
