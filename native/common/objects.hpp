@@ -1,12 +1,21 @@
-// Object protocol calls that throw the pending Python error when they fail,
-// for code that keeps its references in nb::object.
+// The small object-protocol wrappers both modules use: each throws the
+// pending Python error when the call fails, and hands back references owned
+// by nb::object.
 #pragma once
+
+#include <initializer_list>
 
 #include <nanobind/nanobind.h>
 
 namespace tessel {
 
 namespace nb = nanobind;
+
+// Throws the pending Python error unless `result` holds a reference.
+inline nb::object checked(PyObject *result) {
+    if (!result) throw nb::python_error();
+    return nb::steal(result);
+}
 
 // `bool(value)`.
 inline bool truthy(nb::handle value) {
@@ -17,9 +26,74 @@ inline bool truthy(nb::handle value) {
 
 // `container[key]`.
 inline nb::object get_item(nb::handle container, nb::handle key) {
-    PyObject *value = PyObject_GetItem(container.ptr(), key.ptr());
-    if (!value) throw nb::python_error();
-    return nb::steal(value);
+    return checked(PyObject_GetItem(container.ptr(), key.ptr()));
 }
+
+// `d[key] = value` for a dict.
+inline void set_item(nb::handle dict, nb::handle key, nb::handle value) {
+    if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) < 0) throw nb::python_error();
+}
+
+// `d.get(key)` of a dict: the value, or an invalid object when absent.
+inline nb::object dict_get(nb::handle dict, nb::handle key) {
+    PyObject *value = PyDict_GetItemWithError(dict.ptr(), key.ptr());
+    if (!value && PyErr_Occurred()) throw nb::python_error();
+    return value ? nb::borrow(value) : nb::object();
+}
+
+// `getattr(obj, name)`.
+inline nb::object get_attr(nb::handle obj, nb::handle name) {
+    return checked(PyObject_GetAttr(obj.ptr(), name.ptr()));
+}
+
+// `getattr(obj, name)`, or an invalid object when the attribute is missing;
+// errors other than AttributeError propagate, as with `hasattr`.
+nb::object optional_attr(nb::handle obj, nb::handle name);
+inline nb::object optional_attr(nb::handle obj, const char *name) {
+    return optional_attr(obj, nb::str(name));
+}
+
+// `fn()`, `fn(a)`, `fn(a, b)`.
+inline nb::object call(nb::handle fn) { return checked(PyObject_CallNoArgs(fn.ptr())); }
+inline nb::object call(nb::handle fn, nb::handle a) {
+    return checked(PyObject_CallOneArg(fn.ptr(), a.ptr()));
+}
+inline nb::object call(nb::handle fn, nb::handle a, nb::handle b) {
+    PyObject *args[] = {a.ptr(), b.ptr()};
+    return checked(PyObject_Vectorcall(fn.ptr(), args, 2, nullptr));
+}
+
+// `fn(*positional)`.
+nb::object call_with(nb::handle fn, std::initializer_list<nb::handle> positional);
+
+// `fn(*positional, **kwargs)` with a copy of `kwargs`: a callee that is not a
+// Python function could otherwise keep or change the caller's mapping.
+nb::object call_with_kwargs(nb::handle fn, std::initializer_list<nb::handle> positional,
+                            nb::handle kwargs);
+
+// `a == b` taken as a truth value (no identity shortcut, as in Python's `==`).
+bool equals(nb::handle a, nb::handle b);
+// `key in container`.
+bool contains(nb::handle container, nb::handle key);
+
+// `f"{value}"`: text as it is, anything else formatted.
+nb::str format_text(nb::handle value);
+// `a + b + ...` of texts.
+nb::str concat(std::initializer_list<nb::handle> parts);
+
+// Raises `type(message)`.
+[[noreturn]] void raise_error(PyObject *type, nb::handle message);
+
+inline nb::object new_int(long long value) { return checked(PyLong_FromLongLong(value)); }
+inline nb::object new_float(double value) { return checked(PyFloat_FromDouble(value)); }
+inline nb::dict new_dict() { return nb::steal<nb::dict>(checked(PyDict_New()).release()); }
+
+// A reference kept for the life of the process, for module-level statics.
+// A static nb::object would be released after the interpreter is gone.
+inline nb::handle keep_forever(nb::object value) { return value.release(); }
+
+// An interned text kept for the life of the process, for texts compared or
+// inserted on every call.
+PyObject *interned(const char *text);
 
 }  // namespace tessel

@@ -36,24 +36,6 @@ void log_debug(nb::handle text);
 void log_info(nb::handle text);
 void log_warning(nb::handle text);
 
-// `f"{value}"`: the value formatted as text.
-nb::str format_text(nb::handle value);
-// `a + b + ...` of texts.
-nb::str concat(std::initializer_list<nb::handle> parts);
-
-// `a == b` taken as a truth value (no identity shortcut, as in Python's `==`).
-bool equals(nb::handle a, nb::handle b);
-// `key in container`.
-bool contains(nb::handle container, nb::handle key);
-// `getattr(obj, name)`, or an invalid object when the attribute is missing;
-// errors other than AttributeError propagate, as with `hasattr`.
-nb::object optional_attr(nb::handle obj, nb::handle name);
-nb::object optional_attr(nb::handle obj, const char *name);
-// `d[key]` of a dict, or an invalid object when the key is missing.
-nb::object dict_get(nb::handle d, nb::handle key);
-// Raises `type(message)`.
-[[noreturn]] void raise_error(PyObject *type, nb::handle message);
-
 // Exact-type checks whose TypeError carries a note saying why a subclass
 // (a defaultdict, say) is refused.
 nb::dict arg_dict(nb::handle value, const char *func, const char *arg);

@@ -1,6 +1,6 @@
 // The module's namespace, the module-level names read at use time, logging
-// through the host logger, text formatting and the exact-type checks shared
-// by the module's functions.
+// through the host logger and the exact-type checks shared by the module's
+// functions.
 #include "pdk/module.hpp"
 
 #include "common/checks.hpp"
@@ -43,60 +43,6 @@ void log_at(const char *level, nb::handle text) {
 void log_debug(nb::handle text) { log_at("debug", text); }
 void log_info(nb::handle text) { log_at("info", text); }
 void log_warning(nb::handle text) { log_at("warning", text); }
-
-nb::str format_text(nb::handle value) {
-    if (PyUnicode_CheckExact(value.ptr())) return nb::borrow<nb::str>(value);
-    PyObject *text = PyObject_Format(value.ptr(), nullptr);
-    if (!text) throw nb::python_error();
-    return nb::steal<nb::str>(text);
-}
-
-nb::str concat(std::initializer_list<nb::handle> parts) {
-    nb::object joined = nb::str("");
-    for (nb::handle part : parts) {
-        joined = nb::steal(PyUnicode_Concat(joined.ptr(), part.ptr()));
-        if (!joined.is_valid()) throw nb::python_error();
-    }
-    return nb::borrow<nb::str>(joined);
-}
-
-bool equals(nb::handle a, nb::handle b) {
-    PyObject *result = PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ);
-    if (!result) throw nb::python_error();
-    return truthy(nb::steal(result));
-}
-
-bool contains(nb::handle container, nb::handle key) {
-    int result = PySequence_Contains(container.ptr(), key.ptr());
-    if (result < 0) throw nb::python_error();
-    return result;
-}
-
-nb::object optional_attr(nb::handle obj, const char *name) {
-    return optional_attr(obj, nb::str(name));
-}
-
-nb::object optional_attr(nb::handle obj, nb::handle name) {
-    PyObject *value = PyObject_GetAttr(obj.ptr(), name.ptr());
-    if (!value) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
-            throw nb::python_error();
-        PyErr_Clear();
-        return nb::object();
-    }
-    return nb::steal(value);
-}
-
-nb::object dict_get(nb::handle d, nb::handle key) {
-    PyObject *value = PyDict_GetItemWithError(d.ptr(), key.ptr());  // borrowed
-    if (!value && PyErr_Occurred()) throw nb::python_error();
-    return value ? nb::borrow(value) : nb::object();
-}
-
-void raise_error(PyObject *type, nb::handle message) {
-    PyErr_SetObject(type, message.ptr());
-    throw nb::python_error();
-}
 
 namespace {
 constexpr const char *kDictNote =
