@@ -177,9 +177,69 @@ FloatScan scan_unsigned(std::string_view text, bool negative) {
 
 }  // namespace
 
+namespace {
+
+// The ASCII characters a text that float() accepts can hold: digits, point,
+// signs, underscores, exponent marks, the letters of "inf", "infinity" and
+// "nan", and white space.
+constexpr bool may_be_in_float(unsigned char c) {
+    if (c >= '0' && c <= '9') return true;
+    switch (lower(static_cast<char>(c))) {
+        case '.': case '+': case '-': case '_': case 'e':
+        case 'i': case 'n': case 'f': case 't': case 'y': case 'a':
+        case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
+            return true;
+        default:
+            return false;
+    }
+}
+
+struct FloatChars {
+    bool table[128];
+    constexpr FloatChars() : table() {
+        for (unsigned c = 0; c < 128; ++c) table[c] = may_be_in_float(static_cast<unsigned char>(c));
+    }
+};
+constexpr FloatChars kFloatChars;
+
+}  // namespace
+
 FloatScan scan_float(std::string_view text) noexcept {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return {FloatKind::undecided, 0.0};
+    // One pass settles the common cases: a non-ASCII text is the host's to
+    // read; a character no float text holds makes it no number; and a plain
+    // decimal of up to 15 digits ("-12.5") is exact in double precision, so
+    // one division by a power of ten rounds it correctly.
+    bool impossible = false, plain = !text.empty(), point = false;
+    std::uint64_t significand = 0;
+    int digits = 0, fraction = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) return {FloatKind::undecided, 0.0};
+        if (!kFloatChars.table[c]) {
+            impossible = true;
+            continue;
+        }
+        if (!plain) continue;
+        if (is_digit(static_cast<char>(c))) {
+            significand = significand * 10 + (c - '0');
+            ++digits;
+            fraction += point;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else if (!(i == 0 && (c == '-' || c == '+'))) {
+            plain = false;
+        }
+    }
+    if (impossible) return {FloatKind::not_number, 0.0};
+#if FLT_EVAL_METHOD == 0
+    if (plain && digits > 0 && digits <= 15 && fraction <= 22) {
+        static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        const double value = static_cast<double>(significand) / powers[fraction];
+        return {FloatKind::number, text.front() == '-' ? -value : value};
+    }
+#endif
 
     std::size_t begin = 0, end = text.size();
     while (begin < end && is_space(text[begin])) ++begin;

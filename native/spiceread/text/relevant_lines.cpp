@@ -4,7 +4,48 @@
 
 namespace tessel::spiceread::text {
 
-void RelevantLineScanner::take_rest_of_line(const unsigned char *p, std::string &line,
+// The relevant line being built: a span of the text for as long as the line
+// reads exactly as that span, copied into the buffer from the first place
+// where it does not (a run of white space, a tab, a continuation).
+class RelevantLineScanner::Builder {
+public:
+    explicit Builder(std::string &buffer) : buffer_(buffer) { buffer_.clear(); }
+
+    // Adds the run [run, run_end), behind a blank when `blank` and the line
+    // is not empty.
+    void add(const unsigned char *run, const unsigned char *run_end, bool blank) {
+        if (!copied_) {
+            if (!begin_) {
+                begin_ = run;
+                end_ = run_end;
+                return;
+            }
+            if (blank ? (run == end_ + 1 && *end_ == ' ') : run == end_) {
+                end_ = run_end;
+                return;
+            }
+            buffer_.assign(reinterpret_cast<const char *>(begin_), end_ - begin_);
+            copied_ = true;
+        }
+        if (blank) buffer_.push_back(' ');
+        buffer_.append(reinterpret_cast<const char *>(run), run_end - run);
+    }
+
+    bool empty() const { return !begin_; }
+
+    std::string_view text() const {
+        if (copied_) return buffer_;
+        return {reinterpret_cast<const char *>(begin_), static_cast<std::size_t>(end_ - begin_)};
+    }
+
+private:
+    std::string &buffer_;
+    const unsigned char *begin_ = nullptr;
+    const unsigned char *end_ = nullptr;
+    bool copied_ = false;
+};
+
+void RelevantLineScanner::take_rest_of_line(const unsigned char *p, Builder &line,
                                             bool pending_blank) {
     const unsigned char *end = end_;
     while (p < end) {
@@ -14,6 +55,7 @@ void RelevantLineScanner::take_rest_of_line(const unsigned char *p, std::string 
             CharClass c = classify(p, end);
             if (c.kind == Kind::LineBreak) {
                 pos_ = p + c.size;
+                ++line_;
                 return;
             }
             if (c.kind == Kind::Space) {
@@ -23,9 +65,8 @@ void RelevantLineScanner::take_rest_of_line(const unsigned char *p, std::string 
             }
             p += c.size;  // an ordinary character behind a lead byte
         }
-        if (pending_blank && !line.empty()) line.push_back(' ');
+        line.add(run, p, pending_blank && !line.empty());
         pending_blank = false;
-        line.append(reinterpret_cast<const char *>(run), p - run);
     }
     pos_ = end;
 }
@@ -41,15 +82,58 @@ const unsigned char *RelevantLineScanner::continuation_at() const {
     return nullptr;
 }
 
-bool RelevantLineScanner::next(std::string &line) {
-    line.clear();
+namespace {
+
+// Where a raw line that already reads as a relevant line ends (its line
+// break, or the end of the text): one that holds no white space but single
+// blanks between words.  nullptr for any other line.
+const unsigned char *clean_line_end(const unsigned char *p, const unsigned char *end) {
+    if (p == end || maybe_special(*p)) return nullptr;
+    bool blank = false;
+    for (; p < end; ++p) {
+        const unsigned char c = *p;
+        if (!maybe_special(c)) {
+            blank = false;
+        } else if (c == ' ' && !blank) {
+            blank = true;
+        } else {
+            return c == '\n' && !blank ? p : nullptr;
+        }
+    }
+    return blank ? nullptr : end;
+}
+
+}  // namespace
+
+bool RelevantLineScanner::next(RelevantLine &out) {
     while (pos_ < end_) {
+        // The common case: a clean raw line that the next one does not continue.
+        if (const unsigned char *stop = clean_line_end(pos_, end_)) {
+            const unsigned char *start = pos_;
+            pos_ = stop < end_ ? stop + 1 : end_;
+            if (!continuation_at()) {
+                out.text = {reinterpret_cast<const char *>(start), static_cast<std::size_t>(stop - start)};
+                out.where = {line_, line_};
+                if (stop < end_) ++line_;
+                return true;
+            }
+            pos_ = start;
+        }
+        Builder line(buffer_);
+        out.where.first_line = line_;
         // The first raw line of a group is taken as it stands, even when it
         // begins with "+".
         take_rest_of_line(pos_, line, false);
-        while (const unsigned char *plus = continuation_at())
+        std::uint32_t last = out.where.first_line;
+        while (const unsigned char *plus = continuation_at()) {
+            last = line_;
             take_rest_of_line(plus + 1, line, true);
-        if (!line.empty()) return true;
+        }
+        if (!line.empty()) {
+            out.text = line.text();
+            out.where.last_line = last;
+            return true;
+        }
     }
     return false;
 }

@@ -1,4 +1,5 @@
-// The relevant-line scanner: netlist text to the stream of relevant lines.
+// The relevant-line scanner: netlist text to the stream of relevant lines,
+// each with the file lines it came from.
 //
 // One forward pass over the text does what the reader's five line stages do
 // one after the other (trim, fold "+" continuations into the line before,
@@ -6,13 +7,29 @@
 // ever holding more than the line being built.  Because white space ends up
 // reduced and trimmed, a relevant line is just the non-space runs of its
 // pieces joined by single blanks: the first raw line of a group as it stands,
-// then each continuation line after its "+".
+// then each continuation line after its "+".  A line that already reads that
+// way in the text (the usual case) is handed out as a view into the text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace tessel::spiceread::text {
+
+// Where a statement stands in the file: the 1-based numbers of its first raw
+// line and of its last continuation line.  Raw lines end where
+// `str.splitlines` ends them.  0 when unknown (lines given without a text).
+struct Position {
+    std::uint32_t first_line = 0;
+    std::uint32_t last_line = 0;
+    bool known() const { return first_line != 0; }
+};
+
+struct RelevantLine {
+    std::string_view text;  // into the content, or into the scanner's buffer
+    Position where;
+};
 
 class RelevantLineScanner {
 public:
@@ -20,20 +37,23 @@ public:
         : pos_(reinterpret_cast<const unsigned char *>(content.data())),
           end_(pos_ + content.size()) {}
 
-    // Puts the next relevant line into `line` (replacing what it held);
-    // false when the text is used up.
-    bool next(std::string &line);
+    // The next relevant line; false when the text is used up.  The line's
+    // text is valid until the next call (and as long as the content).
+    bool next(RelevantLine &line);
 
 private:
-    // Appends the non-space runs from `from` to the end of its raw line, and
+    class Builder;
+    // Adds the non-space runs from `from` to the end of its raw line, and
     // moves past that line's line break.
-    void take_rest_of_line(const unsigned char *from, std::string &line,
-                           bool pending_blank);
-    // Whether the raw line at the current position continues the line before.
+    void take_rest_of_line(const unsigned char *from, Builder &line, bool pending_blank);
+    // Where the raw line at the current position continues the line before
+    // (its "+"), or nullptr.
     const unsigned char *continuation_at() const;
 
     const unsigned char *pos_;
     const unsigned char *end_;
+    std::uint32_t line_ = 1;  // number of the raw line at `pos_`
+    std::string buffer_;
 };
 
 }  // namespace tessel::spiceread::text

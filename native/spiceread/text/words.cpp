@@ -11,28 +11,49 @@ CommentSplit split_comments(std::string_view line) {
     return {strip(line.substr(0, at)), strip(line.substr(at)), true};
 }
 
+namespace {
+
+// 1: blank, 2: double quote, 3: single quote; 0: any other byte.
+constexpr unsigned char word_byte(unsigned char c) {
+    return c == ' ' ? 1 : c == '"' ? 2 : c == '\'' ? 3 : 0;
+}
+
+struct WordBytes {
+    unsigned char table[256];
+    constexpr WordBytes() : table() {
+        for (unsigned c = 0; c < 256; ++c) table[c] = word_byte(static_cast<unsigned char>(c));
+    }
+};
+constexpr WordBytes kWordBytes;
+
+}  // namespace
+
 bool WordSplitter::next(std::string_view &word) {
     if (done_) return false;
     const std::size_t start = pos_;
     const std::size_t size = line_.size();
-    for (; pos_ < size; ++pos_) {
-        const char c = line_[pos_];
-        if (c == ' ') {
-            if (mode_ == Mode::Char) {
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(line_.data());
+    for (;; ++pos_) {
+        while (pos_ < size && kWordBytes.table[bytes[pos_]] == 0) ++pos_;
+        if (pos_ == size) break;
+        switch (kWordBytes.table[bytes[pos_]]) {
+            case 1:
+                if (mode_ != Mode::Char) break;
                 word = line_.substr(start, pos_ - start);
                 ++pos_;
                 return true;
-            }
-        } else if (c == '"') {
-            if (mode_ == Mode::Char)
-                mode_ = Mode::String;
-            else if (mode_ == Mode::String)
-                mode_ = Mode::Char;
-        } else if (c == '\'') {
-            if (mode_ == Mode::Char)
-                mode_ = Mode::Eval;
-            else if (mode_ == Mode::Eval)
-                mode_ = Mode::Char;
+            case 2:
+                if (mode_ == Mode::Char)
+                    mode_ = Mode::String;
+                else if (mode_ == Mode::String)
+                    mode_ = Mode::Char;
+                break;
+            default:
+                if (mode_ == Mode::Char)
+                    mode_ = Mode::Eval;
+                else if (mode_ == Mode::Eval)
+                    mode_ = Mode::Char;
+                break;
         }
     }
     done_ = true;
@@ -40,9 +61,20 @@ bool WordSplitter::next(std::string_view &word) {
     return true;
 }
 
+void split_words(std::string_view statement, Words &out) {
+    WordSplitter splitter(statement);
+    std::string_view word;
+    while (splitter.next(word))
+        if (!word.empty()) out.push_back(word);
+}
+
 int source_keyword(std::string_view word) {
     if (word.size() < 4) return -1;
     if (word.size() > 4) {
+        // Only white space around it can make a longer word a keyword.
+        const unsigned char first = static_cast<unsigned char>(word.front());
+        const unsigned char last = static_cast<unsigned char>(word.back());
+        if (!maybe_special(first) && last < 0x80 && !maybe_special(last)) return -1;
         word = strip(word);
         if (word.size() != 4) return -1;
     }
@@ -69,6 +101,29 @@ Identifier ascii_identifier(std::string_view word) {
         if (!(letter || (digit && i > 0))) ok = false;
     }
     return ok ? Identifier::Yes : Identifier::No;
+}
+
+
+std::size_t detail::find_source_keyword(const Words &words) {
+    int best = 4;
+    std::size_t at = words.size();
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const int keyword = source_keyword(words[i]);
+        if (keyword >= 0 && keyword < best) {
+            best = keyword;
+            at = i;
+        }
+    }
+    return at;
+}
+
+SettingWord split_setting(std::string_view word) {
+    const std::size_t eq = word.find('=');
+    if (eq == std::string_view::npos) return {word, {}, 1};
+    std::size_t parts = 2;
+    for (std::size_t p = word.find('=', eq + 1); p != std::string_view::npos; p = word.find('=', p + 1))
+        ++parts;
+    return {word.substr(0, eq), word.substr(eq + 1), parts};
 }
 
 }  // namespace tessel::spiceread::text

@@ -1,12 +1,16 @@
 // Statement-level text operations: comment splitting, word splitting with
-// quotes, and the tests the IR builder makes on single words.
+// quotes, and the controlled-source rewrite of an element's words.
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string_view>
+#include <vector>
+
+#include "spiceread/text/arena.hpp"
 
 namespace tessel::spiceread::text {
+
+using Words = std::vector<std::string_view>;
 
 struct CommentSplit {
     std::string_view statement;
@@ -38,39 +42,95 @@ private:
     bool done_ = false;
 };
 
+// The non-empty words of a statement, appended to `out`.
+void split_words(std::string_view statement, Words &out);
+
 // Which controlled-source keyword `word` is once trimmed and lowercased:
 // 0 to 3 for "vcvs", "vccs", "ccvs", "cccs", or -1.  No non-ASCII character
 // lowercases to one of the ASCII letters of the keywords, so an ASCII
 // comparison is exact.
 int source_keyword(std::string_view word);
 
-// Position of the controlled-source keyword among `words` (a range of
-// elements that `text_of` turns into views): the first occurrence of the
-// first keyword, in the order above, that occurs at all.
-template <typename Range, typename TextOf>
-std::optional<std::size_t> find_source_keyword(const Range &words, TextOf text_of) {
-    int best = 4;
-    std::size_t at = 0, i = 0;
-    for (const auto &word : words) {
-        const int keyword = source_keyword(text_of(word));
-        if (keyword >= 0 && keyword < best) {
-            best = keyword;
-            at = i;
-        }
-        ++i;
-    }
-    if (best == 4) return std::nullopt;
-    return at;
-}
-
 enum class Identifier : unsigned char { No, Yes, AskUnicode };
 
 // `str.isidentifier` for ASCII words; AskUnicode when the word holds a
-// non-ASCII character (the Unicode tables of the host decide then).
+// non-ASCII character (only the Unicode tables can tell then).
 Identifier ascii_identifier(std::string_view word);
 
 inline bool has_equals(std::string_view word) {
     return word.find('=') != std::string_view::npos;
+}
+
+// Rewrites the words of an element line around its controlled-source
+// keyword (the first occurrence of the first of "vcvs", "vccs", "ccvs",
+// "cccs" that occurs at all): identifiers after it become leading ports and
+// empty settings, other words `gain`, `unknown1`, ... settings.  New words
+// are stored in `arena`.  `is_identifier(word)` decides words that hold
+// non-ASCII characters.  Words without a keyword are left as they are.
+template <typename IsIdentifier>
+void rewrite_sources(Words &words, Arena &arena, IsIdentifier &&is_identifier);
+
+// A setting word split at its "="s: `parts` is how many pieces there are
+// (a setting has exactly two: key and value).
+struct SettingWord {
+    std::string_view key;
+    std::string_view value;
+    std::size_t parts;
+};
+SettingWord split_setting(std::string_view word);
+
+// --- implementation -------------------------------------------------------
+
+namespace detail {
+std::size_t find_source_keyword(const Words &words);  // words.size() when none
+}
+
+template <typename IsIdentifier>
+void rewrite_sources(Words &words, Arena &arena, IsIdentifier &&is_identifier) {
+    const std::size_t at = detail::find_source_keyword(words);
+    if (at == words.size()) return;
+    // ports, keyword, control words; identifiers among the control words
+    // go in front of the ports in reverse order.
+    Words out;
+    out.reserve(words.size() * 2);
+    std::size_t leading = 0, gains = 0;
+    for (std::size_t k = words.size(); k-- > at + 1;) {
+        const std::string_view w = words[k];
+        if (has_equals(w)) continue;
+        Identifier id = ascii_identifier(w);
+        if (id == Identifier::Yes || (id == Identifier::AskUnicode && is_identifier(w))) ++leading;
+    }
+    out.resize(leading);
+    std::size_t front = leading;
+    out.insert(out.end(), words.begin(), words.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+    for (std::size_t k = at + 1; k < words.size(); ++k) {
+        const std::string_view w = words[k];
+        if (has_equals(w)) {
+            out.push_back(w);
+            continue;
+        }
+        Identifier id = ascii_identifier(w);
+        if (id == Identifier::Yes || (id == Identifier::AskUnicode && is_identifier(w))) {
+            out[--front] = w;
+            out.push_back(arena.store(w, "="));
+        } else {
+            char key[32];
+            std::size_t n = 0;
+            if (gains == 0) {
+                for (char c : std::string_view("gain=")) key[n++] = c;
+            } else {
+                for (char c : std::string_view("unknown")) key[n++] = c;
+                char digits[24];
+                std::size_t d = 0;
+                for (std::size_t v = gains; v; v /= 10) digits[d++] = static_cast<char>('0' + v % 10);
+                while (d) key[n++] = digits[--d];
+                key[n++] = '=';
+            }
+            out.push_back(arena.store(std::string_view(key, n), w));
+            ++gains;
+        }
+    }
+    words.swap(out);
 }
 
 }  // namespace tessel::spiceread::text

@@ -1,0 +1,51 @@
+#include "spiceread/text/value.hpp"
+
+namespace tessel::spiceread::text {
+
+namespace {
+
+// Python's value[1:-1]: a one-character text loses its only character.
+std::string_view without_ends(std::string_view text) {
+    return text.size() < 2 ? std::string_view{} : text.substr(1, text.size() - 2);
+}
+
+// Start of the last character (code point) of UTF-8 `text`.
+std::size_t last_char_start(std::string_view text) {
+    std::size_t i = text.size();
+    if (i == 0) return 0;
+    --i;
+    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
+    return i;
+}
+
+}  // namespace
+
+ValueText read_value(std::string_view value, std::string &buffer) {
+    ValueText v;
+    // Double quotes come off first, so double quotes inside single quotes
+    // stay and are seen by the evaluation.
+    while (!value.empty() && value.front() == '"' && value.back() == '"') value = without_ends(value);
+    while (!value.empty() && value.front() == '\'' && value.back() == '\'') {
+        v.is_eval = true;
+        value = without_ends(value);
+    }
+    if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+        buffer.clear();
+        buffer.push_back('[');
+        buffer.append(without_ends(value));
+        buffer.push_back(']');
+        value = buffer;
+    }
+    v.text = value;
+    // The whole text first, so "1e-6" is a number before "e-6" could look
+    // like a suffix; only then the last character as a scale suffix.
+    v.whole = scan_float(value);
+    if (v.whole.kind == FloatKind::number) return v;
+    const std::size_t last = last_char_start(value);
+    v.prefix_text = value.substr(0, last);
+    v.factor = scale_factor(value.substr(last));
+    v.prefix = scan_float(v.prefix_text);
+    return v;
+}
+
+}  // namespace tessel::spiceread::text
