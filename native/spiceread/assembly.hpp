@@ -1,77 +1,41 @@
-// What the netlist-assembly stages (ports, settings, patch, netlist) share:
-// the interned keys of the netlist dictionary, instance-port texts, and the
-// direct C++ routes the stages take between themselves while the module's
-// names are still bound to the original functions.
+// What the netlist-assembly stages (netlist, ports, settings, locations,
+// port patching) share.
 #pragma once
+
+#include <cstddef>
+#include <string_view>
 
 #include <nanobind/nanobind.h>
 
-#include "common/names.hpp"
+#include "spiceread/ir.hpp"
+#include "spiceread/route.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
-// Keys of the netlist dictionary, interned once: every netlist and every
-// instance of a parse shares these objects instead of making its own.
-struct NetlistKeys {
-    PyObject *instances;
-    PyObject *connections;
-    PyObject *ports;
-    PyObject *settings;
-    PyObject *placements;
-    PyObject *component;
-};
-const NetlistKeys &netlist_keys();
-
-// An interned text kept for the life of the process (for texts compared or
-// inserted on every call; a static nb::object would be released after the
-// interpreter is gone).
-PyObject *interned(const char *text);
-
-// "o" followed by i + 1 (the name of terminal i when the component has no
-// name for it); small positions share one object for the process.
-nb::str positional_port(Py_ssize_t i);
-
-// `name` + "," + `port` built in one allocation; both must be exact str.
-nb::object join_instance_port(PyObject *name, PyObject *port);
-
-// Python's `a, b = text.split(",")` on an instance port: the two parts, or
-// the ValueError (or, for a non-text, the AttributeError) that line raises.
-std::pair<nb::object, nb::object> split_instance_port(nb::handle text);
-
-// Whether `text` (exact str) holds exactly one comma.
-bool has_one_comma(PyObject *text);
-
-// ports.cpp: `_get_port` on an exact tuple and a position >= 0, returning a
-// borrowed-or-new reference; raises like `_get_port` for a non-text name.
+// ports.cpp: `_get_port` on an exact tuple and a position >= 0; raises like
+// `_get_port` for a name that is not text.
 nb::object port_at(PyObject *ports, Py_ssize_t i);
 
-// settings.cpp: `_patch_settings` as seen through the module namespace,
-// resolved once and then applied to every settings dict of a parse.
-class SettingsPatcher {
-public:
-    SettingsPatcher();
-    nb::object operator()(nb::handle settings, nb::handle settings_keymap) const;
-    // The same result, made from `settings` itself when the caller owns it
-    // and its keys already come out in order and unrenamed.
-    nb::object take_over(nb::handle settings, nb::handle settings_keymap) const;
-
-private:
-    nb::object patch_;   // the bound `_patch_settings`, when replaced
-    bool fused_ = false; // original map + convert + threshold: one pass
-    nb::object map_;     // the bound `_map_settings_keys`, when replaced
-    nb::object convert_; // the bound `_convert_um`, when replaced
+// A record's settings as assembly gets them: items of the reading's own IR
+// (which the patch may reorder), or whatever object a record holds.
+struct SettingsInput {
+    Setting *items = nullptr;
+    std::size_t size = 0;
+    nb::object object;  // used when valid
 };
 
-// patch.cpp: `_patch_ports` itself (the argument is checked).
-void patch_ports(nb::handle netlist);
+// settings.cpp: `_patch_settings(settings, settings_keymap)` through `route`.
+nb::object patch_settings(const SettingsInput &settings, nb::handle settings_keymap, Route &route);
 
-// netlist.cpp: `_recursive_netlist_from_ir` itself.  `owned_ir`: the IR was
-// made by the caller's own reading and nobody else sees it, so a record's
-// settings dict that nothing else shares may become the netlist's own
-// (converted in place) instead of being copied.
-nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
-                                     nb::handle comments, bool owned_ir);
+// location.cpp: `_parse_location_comment(comment)` through `route`, for a
+// comment given as UTF-8 (`object` invalid) or as a host object.
+nb::object placement_of(std::string_view utf8, nb::handle object, Route &route);
+
+// patch.cpp: `_patch_ports(netlist)`.  `in_place`: the netlists are the
+// reading's own, so tables that nothing renames stay as they are instead of
+// being copied.
+void patch_ports(nb::handle netlist, bool in_place);
 
 }  // namespace tessel::spiceread

@@ -1,68 +1,58 @@
 // Reader entry: `parse_oc_spice` and `_parse_oc_spice_into_ir`.
 //
 // Argument checks, opening a path (or taking the caller's stream), the single
-// `read`, and closing exactly what was opened here, also on failure.
-#include "spiceread/module.hpp"
+// `read`, and closing exactly what was opened here, also on failure.  While
+// the steps are the module's own, the text goes to the C++ IR and from there
+// straight to the netlist dictionary; Python records are made only for a
+// caller that asks for the IR, or for a replaced step that takes it.
+#include <memory>
 
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 #include "common/unpack.hpp"
-#include "spiceread/assembly.hpp"
 #include "spiceread/ir.hpp"
 #include "spiceread/lines.hpp"
+#include "spiceread/module.hpp"
+#include "spiceread/netlist.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
 
-ModuleName k_parse_oc_spice_into_ir{scope(), "_parse_oc_spice_into_ir"};
-ModuleName k_recursive_netlist_from_ir{scope(), "_recursive_netlist_from_ir"};
-ModuleName k_iter_relevant_lines{scope(), "_iter_relevant_lines"};
-ModuleName k_parse_into_ir{scope(), "_parse_into_ir"};
+// What the text-to-IR stage gave: the reading's own IR, or the pair that
+// replaced steps returned.
+struct Reading {
+    std::unique_ptr<Ir> own;
+    nb::object ir, comments;
 
-template <typename... Args>
-nb::object call_with_kwargs(nb::handle fn, nb::handle kwargs, Args &&...args) {
-    return call_with_kwargs_copy(fn, nb::make_tuple(std::forward<Args>(args)...), kwargs);
-}
-
-nb::dict dict_or_new(nb::handle value) {
-    if (value.is_none() || PyDict_GET_SIZE(value.ptr()) == 0) return nb::dict();
-    return nb::borrow<nb::dict>(value);
-}
-
-nb::object read_ir(nb::handle path_or_buf, nb::handle component_map, nb::kwargs kwargs,
-                   bool *built_here);
-
-nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap,
-                          nb::handle component_map, nb::kwargs kwargs) {
-    if (!is_none_or_exact_dict(settings_keymap))
-        raise_arg_type("parse_oc_spice", "settings_keymap", "dict or None",
-                       settings_keymap);
-    if (!is_none_or_exact_dict(component_map))
-        raise_arg_type("parse_oc_spice", "component_map", "dict or None",
-                       component_map);
-    nb::dict keymap = dict_or_new(settings_keymap);
-    nb::dict components = dict_or_new(component_map);
-
-    nb::object into_ir = k_parse_oc_spice_into_ir.get();
-    bool built_here = false;
-    nb::object parsed =
-        k_parse_oc_spice_into_ir.is_original(into_ir)
-            ? read_ir(path_or_buf, components, kwargs, &built_here)
-            : call_with_kwargs(into_ir, kwargs, path_or_buf, components);
-    auto [ir, comments] = unpack_pair(parsed);
-
-    // An IR that this call's own builder made is seen by nobody else, so the
-    // netlist may take over its records' settings dicts.
-    nb::object to_netlist = k_recursive_netlist_from_ir.get();
-    nb::object result = k_recursive_netlist_from_ir.is_original(to_netlist)
-                            ? recursive_netlist_from_ir(ir, keymap, comments, built_here)
-                            : to_netlist(ir, keymap, comments);
-    if (!result.is_none() && !PyDict_CheckExact(result.ptr())) {
-        PyErr_Format(PyExc_TypeError, "Expected dict, got %s",
-                     Py_TYPE(result.ptr())->tp_name);
-        throw nb::python_error();
+    nb::object to_python() const { return own ? own->to_python() : nb::make_tuple(ir, comments); }
+    static Reading of_pair(nb::handle pair) {
+        auto [ir, comments] = unpack_pair(pair);
+        return {nullptr, std::move(ir), std::move(comments)};
     }
-    return result;
+};
+
+// The relevant lines of `content` as a host iterable, through `route`.
+nb::object relevant_lines(nb::handle content, Route &route) {
+    if (route.original(Name::_iter_relevant_lines)) return iter_relevant_lines(content, route);
+    return call(route.get(Name::_iter_relevant_lines), content);
+}
+
+Reading read_text(nb::handle content, const nb::dict &component_map, nb::handle kwargs, Route &route) {
+    if (!route.original(Name::_parse_into_ir)) {
+        nb::object lines = relevant_lines(content, route);
+        return Reading::of_pair(call_with_kwargs(route.get(Name::_parse_into_ir),
+                                                 {lines, component_map}, kwargs));
+    }
+    LineSource source;
+    nb::object lines;
+    if (route.original(Name::_iter_relevant_lines) && route.native_line_stages()) {
+        source.text = exact_str(content, "_iter_relevant_lines", "content");
+    } else {
+        lines = relevant_lines(content, route);
+        (as_relevant_line_stream(lines) ? source.stream : source.iterable) = lines;
+    }
+    return {build_ir(source, component_map, kwargs, route), {}, {}};
 }
 
 // Closes a file this call opened when reading or parsing fails; the failure
@@ -72,69 +62,83 @@ void close_quietly(nb::handle file) noexcept {
     if (!closed.is_valid()) PyErr_WriteUnraisable(file.ptr());
 }
 
-nb::object parse_oc_spice_into_ir(nb::handle path_or_buf, nb::handle component_map,
-                                  nb::kwargs kwargs) {
-    return read_ir(path_or_buf, component_map, std::move(kwargs), nullptr);
-}
-
-// `_parse_oc_spice_into_ir`; `built_here` (when given) tells whether the
-// module's own builder made the IR.
-nb::object read_ir(nb::handle path_or_buf, nb::handle component_map, nb::kwargs kwargs,
-                   bool *built_here) {
-    nb::dict components =
-        exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
-
-    // Kept for the life of the process: no destructor may run after the
-    // interpreter has gone.
-    static nb::handle path_type =
-        nb::object(nb::module_::import_("pathlib").attr("Path")).release();
-    static nb::handle open = nb::object(nb::module_::import_("io").attr("open")).release();
+// `_parse_oc_spice_into_ir` itself.
+Reading read_netlist(nb::handle path_or_buf, nb::handle component_map, nb::handle kwargs,
+                     Route &route) {
+    nb::dict components = exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
+    static const nb::handle path_type = keep_forever(nb::module_::import_("pathlib").attr("Path"));
+    static const nb::handle open = keep_forever(nb::module_::import_("io").attr("open"));
 
     nb::object buf = nb::borrow(path_or_buf);
     bool close_buf = false;
-    if (PyUnicode_Check(path_or_buf.ptr()) ||
-        PyObject_IsInstance(path_or_buf.ptr(), path_type.ptr()) == 1) {
+    if (PyUnicode_Check(path_or_buf.ptr()) || PyObject_IsInstance(path_or_buf.ptr(), path_type.ptr()) == 1) {
         buf = open(path_or_buf, "r", nb::arg("encoding") = "utf-8");
         close_buf = true;
     }
-
-    nb::object result;
+    Reading reading;
     try {
         nb::object content = buf.attr("read")();
-        // With the module's own stages the stream is the fused scanner and
-        // the builder reads it as UTF-8: no host object per line or word.
-        nb::object iter_lines = k_iter_relevant_lines.get();
-        nb::object lines = k_iter_relevant_lines.is_original(iter_lines)
-                               ? iter_relevant_lines(content)
-                               : iter_lines(content);
-        nb::object into_ir = k_parse_into_ir.get();
-        bool own_builder = k_parse_into_ir.is_original(into_ir);
-        nb::object parsed = own_builder
-                                ? parse_into_ir(lines, components, kwargs)
-                                : call_with_kwargs(into_ir, kwargs, lines, components);
-        if (built_here) *built_here = own_builder;
-        auto [ir, comments] = unpack_pair(parsed);
-        result = nb::make_tuple(ir, comments);
+        reading = read_text(content, components, kwargs, route);
     } catch (...) {
         if (close_buf) close_quietly(buf);
         throw;
     }
     if (close_buf) buf.attr("close")();
+    return reading;
+}
+
+nb::dict dict_or_new(nb::handle value) {
+    if (value.is_none() || PyDict_GET_SIZE(value.ptr()) == 0) return new_dict();
+    return nb::borrow<nb::dict>(value);
+}
+
+nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap, nb::handle component_map,
+                          nb::kwargs kwargs) {
+    if (!is_none_or_exact_dict(settings_keymap))
+        raise_arg_type("parse_oc_spice", "settings_keymap", "dict or None", settings_keymap);
+    if (!is_none_or_exact_dict(component_map))
+        raise_arg_type("parse_oc_spice", "component_map", "dict or None", component_map);
+    nb::dict keymap = dict_or_new(settings_keymap);
+    nb::dict components = dict_or_new(component_map);
+
+    Route route;
+    Reading reading =
+        route.original(Name::_parse_oc_spice_into_ir)
+            ? read_netlist(path_or_buf, components, kwargs, route)
+            : Reading::of_pair(call_with_kwargs(route.get(Name::_parse_oc_spice_into_ir),
+                                                {path_or_buf, components}, kwargs));
+    nb::object result;
+    if (!route.original(Name::_recursive_netlist_from_ir)) {
+        auto [ir, comments] = unpack_pair(reading.to_python());
+        result = call_with(route.get(Name::_recursive_netlist_from_ir), {ir, keymap, comments});
+    } else if (reading.own) {
+        result = netlist_of(*reading.own, keymap, route);
+    } else {
+        result = netlist_of_records(reading.ir, keymap, reading.comments, route);
+    }
+    if (!result.is_none() && !PyDict_CheckExact(result.ptr())) {
+        PyErr_Format(PyExc_TypeError, "Expected dict, got %s", Py_TYPE(result.ptr())->tp_name);
+        throw nb::python_error();
+    }
     return result;
+}
+
+nb::object parse_oc_spice_into_ir(nb::handle path_or_buf, nb::handle component_map, nb::kwargs kwargs) {
+    Route route;
+    return read_netlist(path_or_buf, component_map, kwargs, route).to_python();
 }
 
 }  // namespace
 
 void def_parse_oc_spice(nb::module_ &m) {
     m.def("parse_oc_spice", &parse_oc_spice, nb::arg("path_or_buf"),
-          nb::arg("settings_keymap") = nb::none(),
-          nb::arg("component_map") = nb::none(), nb::arg("kwargs"),
-          "Parse OC spice.");
+          nb::arg("settings_keymap") = nb::none(), nb::arg("component_map") = nb::none(),
+          nb::arg("kwargs"), "Parse OC spice.");
 }
 
 void def_parse_oc_spice_into_ir(nb::module_ &m) {
-    m.def("_parse_oc_spice_into_ir", &parse_oc_spice_into_ir,
-          nb::arg("path_or_buf"), nb::arg("component_map"), nb::arg("kwargs"));
+    m.def("_parse_oc_spice_into_ir", &parse_oc_spice_into_ir, nb::arg("path_or_buf"),
+          nb::arg("component_map"), nb::arg("kwargs"));
 }
 
 }  // namespace tessel::spiceread

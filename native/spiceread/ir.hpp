@@ -1,33 +1,81 @@
-// The IR builder's entry for the other stages, and argument handling shared
-// with the reader entry.
+// A reading's IR as the host side holds it: the text core's netlist, each
+// record's settings evaluated, and what keeps the texts it points into
+// alive.  Python `Subckt`/`Conn` records are made from it only when Python
+// asks for the IR (`to_python`).
 #pragma once
 
-#include <initializer_list>
+#include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include <nanobind/nanobind.h>
+
+#include "spiceread/route.hpp"
+#include "spiceread/strings.hpp"
+#include "spiceread/text/netlist.hpp"
+#include "spiceread/values.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
-// `fn(*positional, **kwargs)` with a copy of `kwargs`: a callee that is not
-// a Python function could otherwise keep or change the caller's mapping.
-nb::object call_with_kwargs_copy(nb::handle fn, nb::handle positional, nb::handle kwargs);
-
-// `_parse_into_ir(lines, component_map, **kwargs)` for a `component_map`
-// already checked to be a dict.  `kwargs` is only read.
-nb::object parse_into_ir(nb::handle lines, nb::handle component_map, nb::handle kwargs);
-
-// Binds the named parameters of `func(name..., **kwargs)`: positionally, or
-// by keyword when not given by position.  A keyword value named like a
-// parameter that was given by position stays a keyword value (the callee
-// passes it on), instead of colliding with the parameter.
-struct BoundArgs {
-    std::vector<nb::object> params;
-    nb::dict kwargs;
+struct Setting {
+    nb::object key;
+    Value value;
 };
-BoundArgs bind_args(const char *func, nb::args args, nb::kwargs kwargs,
-                    std::initializer_list<const char *> names);
+
+// The settings of one record: items of `Ir::settings` in the order written
+// (a later key replaces an earlier one), or the object a replaced
+// `_get_ir_settings` returned, which stands as it is.
+struct SettingsRef {
+    std::uint32_t begin = 0;
+    std::uint32_t size = 0;
+    nb::object dict;
+};
+
+class Ir {
+public:
+    text::Netlist netlist;
+    std::vector<Setting> settings;
+    std::vector<SettingsRef> element_settings;  // by element index
+    std::vector<SettingsRef> subckt_settings;   // by subcircuit index
+    // What a replaced `_get_parent_id` was handed and returned, by
+    // subcircuit index (invalid where the builder's own id stands).
+    std::vector<nb::object> subckt_records;
+    std::vector<nb::object> parent_ids;
+    nb::dict component_map;
+    std::vector<nb::object> keep;  // host objects that views of the IR point into
+    StrCache strings;
+
+    // The host string of a word of the IR.
+    nb::object str(std::string_view word) { return strings.get(word); }
+    // A component name as recorded: through the component map.
+    nb::object component(std::string_view written);
+    // The settings of a record as a dict, as the IR's records hold them.
+    nb::object settings_dict(const SettingsRef &ref);
+    Setting *items(const SettingsRef &ref) { return settings.data() + ref.begin; }
+    // The `Subckt` record of subcircuit `index`, made once.
+    nb::object subckt_record(std::uint32_t index);
+
+    // The (ir, comments) pair of Python records and dicts.
+    nb::object to_python();
+
+    // Room for a netlist of `text` (a relevant line per raw line, at most),
+    // so that the tables are not copied as they grow.
+    void reserve_for(std::string_view text);
+};
+
+// Where the relevant lines of a build come from.
+struct LineSource {
+    nb::handle text;      // the netlist text, scanned here (when valid)
+    nb::handle stream;    // the module's own relevant-line stream (when valid)
+    nb::handle iterable;  // any other iterable of lines
+};
+
+// `_parse_into_ir(lines, component_map, **kwargs)` for a checked
+// `component_map`, on the C++ road.  `kwargs` is only read.
+std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb::handle kwargs,
+                             Route &route);
 
 }  // namespace tessel::spiceread

@@ -13,13 +13,18 @@
 #include <utility>
 #include <vector>
 
+#include "common/args.hpp"
 #include "common/checks.hpp"
+#include "common/objects.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/text/chars.hpp"
 #include "spiceread/text/words.hpp"
 
 namespace tessel::spiceread {
 
+namespace {
+
+// Requires an item pulled from an iterable of text to be text.
 void require_str_item(nb::handle item, const char *func) {
     if (!PyUnicode_Check(item.ptr())) {
         PyErr_Format(PyExc_TypeError, "%s() expected str items, not %s", func,
@@ -27,20 +32,6 @@ void require_str_item(nb::handle item, const char *func) {
         throw nb::python_error();
     }
 }
-
-RelevantLineStream::RelevantLineStream(nb::str content)
-    : content_(std::move(content)), text_(utf8_of(content_)), scanner_(text_.view) {}
-
-bool RelevantLineStream::next_view(std::string_view &line) {
-    if (done_ || !scanner_.next(line_)) {
-        done_ = true;
-        return false;
-    }
-    line = line_;
-    return true;
-}
-
-namespace {
 
 // Pulls items from an iterable, which it turns into an iterator only when
 // first pulled (a generator would not touch its argument before that either).
@@ -234,9 +225,9 @@ public:
     explicit RelevantLines(nb::str content) : stream_(std::move(content)) {}
 
     nb::object next() {
-        std::string_view line;
-        if (!stream_.next_view(line)) return {};
-        return str_from_utf8(line);
+        text::RelevantLine line;
+        if (!stream_.next(line)) return {};
+        return str_from_utf8(line.text);
     }
 
     RelevantLineStream &stream() { return stream_; }
@@ -299,24 +290,9 @@ nb::object new_stream(Args &&...args) {
     return nb::cast(T(std::forward<Args>(args)...), nb::rv_policy::move);
 }
 
-ModuleName k_chain{scope(), "_chain"};
-ModuleName k_strip_lines{scope(), "_strip_lines"};
-ModuleName k_join_continuations{scope(), "_join_continuations"};
-ModuleName k_standardize_spaces{scope(), "_standardize_spaces"};
-ModuleName k_filter_empty{scope(), "_filter_empty"};
-
 nb::object relevant_lines(nb::handle content) {
-    nb::str text = exact_str(content, "_iter_relevant_lines", "content");
-    nb::object chain = k_chain.get(), strip = k_strip_lines.get(),
-               join = k_join_continuations.get(), standardize = k_standardize_spaces.get(),
-               filter = k_filter_empty.get();
-    if (k_chain.is_original(chain) && k_strip_lines.is_original(strip) &&
-        k_join_continuations.is_original(join) &&
-        k_standardize_spaces.is_original(standardize) && k_filter_empty.is_original(filter))
-        return new_stream<RelevantLines>(std::move(text));
-    nb::object lines = nb::steal(PyUnicode_Splitlines(text.ptr(), 0));
-    if (!lines.is_valid()) throw nb::python_error();
-    return chain(strip, join, standardize, strip, filter)(lines);
+    Route route;
+    return iter_relevant_lines(content, route);
 }
 
 nb::object split_comments(nb::handle line) {
@@ -326,14 +302,6 @@ nb::object split_comments(nb::handle line) {
     if (!split.found) return nb::make_tuple(str, nb::str(""));
     return nb::make_tuple(str_from_utf8(split.statement),
                           str_from_utf8(split.comment));
-}
-
-[[noreturn]] void raise_unexpected_keyword(const char *func, nb::handle kwargs) {
-    nb::object key = nb::steal(PyObject_GetIter(kwargs.ptr()));
-    nb::object name = nb::steal(PyIter_Next(key.ptr()));
-    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", func,
-                 name.ptr());
-    throw nb::python_error();
 }
 
 nb::object chain(nb::args funcs, nb::kwargs kwargs) {
@@ -375,7 +343,17 @@ nb::object call_chain(const Chain &self, nb::args args, nb::kwargs kwargs) {
 
 }  // namespace
 
-nb::object iter_relevant_lines(nb::handle content) { return relevant_lines(content); }
+nb::object iter_relevant_lines(nb::handle content, Route &route) {
+    nb::str text = exact_str(content, "_iter_relevant_lines", "content");
+    if (route.native_line_stages()) return new_stream<RelevantLines>(std::move(text));
+    nb::object lines = checked(PyUnicode_Splitlines(text.ptr(), 0));
+    nb::handle strip = route.get(Name::_strip_lines);
+    nb::object chained = call_with(route.get(Name::_chain),
+                                   {strip, route.get(Name::_join_continuations),
+                                    route.get(Name::_standardize_spaces), strip,
+                                    route.get(Name::_filter_empty)});
+    return call(chained, lines);
+}
 
 RelevantLineStream *as_relevant_line_stream(nb::handle lines) {
     if (!nb::isinstance<RelevantLines>(lines)) return nullptr;

@@ -1,43 +1,46 @@
-// Python side of the text core: the relevant-line stream that the IR builder reads
-// without going through Python.
+// The line pipeline's host side: the module's own relevant-line stream,
+// which the IR builder reads without going through host strings.
 #pragma once
 
-#include <string>
 #include <string_view>
 
 #include <nanobind/nanobind.h>
 
 #include "common/utf8.hpp"
-
+#include "spiceread/route.hpp"
 #include "spiceread/text/relevant_lines.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
-// Requires an item pulled from an iterable of text to be text.
-void require_str_item(nb::handle item, const char *func);
-
-// The stream `_iter_relevant_lines` returns for a text when all five stages
-// are the module's own.
+// The stream `_iter_relevant_lines` returns for a text when its stages are
+// all the module's own.
 class RelevantLineStream {
 public:
-    explicit RelevantLineStream(nb::str content);
+    explicit RelevantLineStream(nb::str content)
+        : content_(std::move(content)), text_(utf8_of(content_)), scanner_(text_.view) {}
 
-    // The next relevant line, as UTF-8 valid until the next call.
-    bool next_view(std::string_view &line);
-    bool surrogates() const { return text_.surrogates; }
+    // The next relevant line, valid until the next call.
+    bool next(text::RelevantLine &line) {
+        if (done_ || !scanner_.next(line)) {
+            done_ = true;
+            return false;
+        }
+        return true;
+    }
+    std::string_view content() const { return text_.view; }
 
 private:
     nb::str content_;
     Utf8Text text_;
     text::RelevantLineScanner scanner_;
-    std::string line_;
     bool done_ = false;
 };
 
-// `_iter_relevant_lines(content)`.
-nb::object iter_relevant_lines(nb::handle content);
+// `_iter_relevant_lines(content)` through `route`: the module's own stream,
+// or the composition of the stages as they are bound now.
+nb::object iter_relevant_lines(nb::handle content, Route &route);
 
 // The stream behind `lines`, or nullptr when `lines` is some other iterable.
 RelevantLineStream *as_relevant_line_stream(nb::handle lines);

@@ -22,10 +22,6 @@ nb::handle subckt_type();
 nb::handle conn_type();
 void def_classes(nb::module_ &m);
 
-// Binds a placeholder that raises NotImplementedError, for functions whose
-// stage has not been written yet.
-void def_placeholder(nb::module_ &m, const char *name);
-
 // Function binders, in the module's definition order.
 void def_parse_oc_spice(nb::module_ &m);             // entry.cpp
 void def_recursive_netlist_from_ir(nb::module_ &m);  // netlist.cpp
@@ -33,8 +29,8 @@ void def_netlist_from_subckt(nb::module_ &m);        // netlist.cpp
 void def_parse_oc_spice_into_ir(nb::module_ &m);     // entry.cpp
 void def_split_comments(nb::module_ &m);             // lines.cpp
 void def_split_words(nb::module_ &m);                // lines.cpp
-void def_parse_into_ir(nb::module_ &m);              // ir.cpp
-void def_handle_sources(nb::module_ &m);             // ir.cpp
+void def_parse_into_ir(nb::module_ &m);              // ir_build.cpp
+void def_handle_sources(nb::module_ &m);             // ir_records.cpp
 void def_parse_value(nb::module_ &m);                // values.cpp
 void def_eval(nb::module_ &m);                       // values.cpp
 void def_chain(nb::module_ &m);                      // lines.cpp
@@ -42,9 +38,9 @@ void def_strip_lines(nb::module_ &m);                // lines.cpp
 void def_join_continuations(nb::module_ &m);         // lines.cpp
 void def_standardize_spaces(nb::module_ &m);         // lines.cpp
 void def_filter_empty(nb::module_ &m);               // lines.cpp
-void def_get_parent_id(nb::module_ &m);              // ir.cpp
-void def_get_ir_ports(nb::module_ &m);               // ir.cpp
-void def_get_ir_settings(nb::module_ &m);            // ir.cpp
+void def_get_parent_id(nb::module_ &m);              // ir_records.cpp
+void def_get_ir_ports(nb::module_ &m);               // ir_records.cpp
+void def_get_ir_settings(nb::module_ &m);            // ir_records.cpp
 void def_get_ports_from_model(nb::module_ &m);       // ports.cpp
 void def_get_ports_from_component(nb::module_ &m);   // ports.cpp
 void def_get_ports(nb::module_ &m);                  // ports.cpp (wrapped by lru_cache)

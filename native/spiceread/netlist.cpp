@@ -3,156 +3,35 @@
 // Each subcircuit becomes a flat netlist (instances, connections, ports,
 // settings, placements); the set goes through the circuit library's
 // `netlist`, positional port names are patched, the placements are put back
-// and the subcircuits come out in reverse order.  The stages called per
-// element (`_get_ports`, `_patch_settings`, `_parse_location_comment`,
-// `_get_port`) are looked up once per call; the compiled ones run directly
-// while nobody has rebound them.
-#include "spiceread/assembly.hpp"
-#include "spiceread/module.hpp"
+// and the subcircuits come out in reverse order.
+#include "spiceread/netlist.hpp"
 
-#include <optional>
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "common/warnings.hpp"
+#include "spiceread/assembly.hpp"
+#include "spiceread/ir_view.hpp"
+#include "spiceread/module.hpp"
+#include "spiceread/strings.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
-
-ModuleName k_netlist_from_subckt{scope(), "_netlist_from_subckt"};
-ModuleName k_get_ports{scope(), "_get_ports"};
-ModuleName k_get_port{scope(), "_get_port"};
-ModuleName k_parse_location_comment{scope(), "_parse_location_comment"};
-ModuleName k_patch_ports{scope(), "_patch_ports"};
-ModuleName k_sax{scope(), "sax"};
-ModuleName k_subckt{scope(), "Subckt"};
-
-struct RecordFields {
-    PyObject *name, *component, *ports, *settings, *children_ids;
-};
-
-const RecordFields &fields() {
-    static const RecordFields f{interned("name"), interned("component"),
-                                interned("ports"), interned("settings"),
-                                interned("children_ids")};
-    return f;
-}
-
-nb::object attr(nb::handle record, PyObject *name) {
-    PyObject *value = PyObject_GetAttr(record.ptr(), name);
-    if (!value) throw nb::python_error();
-    return nb::steal(value);
-}
-
-void set_item(PyObject *dict, PyObject *key, PyObject *value) {
-    if (PyDict_SetItem(dict, key, value) < 0) throw nb::python_error();
-}
-
-nb::object call1(nb::handle fn, nb::handle arg) {
-    PyObject *result = PyObject_CallOneArg(fn.ptr(), arg.ptr());
-    if (!result) throw nb::python_error();
-    return nb::steal(result);
-}
-
-// `for item in iterable`, without an iterator object for the tuples the IR
-// is made of.  `iterable` must be kept alive by the caller.
-template <typename F>
-void for_each(nb::handle iterable, F &&body) {
-    if (PyTuple_CheckExact(iterable.ptr())) {
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(iterable.ptr()); ++i)
-            body(nb::handle(PyTuple_GET_ITEM(iterable.ptr(), i)));
-        return;
-    }
-    for (nb::handle item : iterable) body(item);
-}
-
-// `f"{value}"`: text as it is, anything else formatted.
-nb::object as_text(nb::handle value) {
-    if (PyUnicode_CheckExact(value.ptr())) return nb::borrow(value);
-    PyObject *text = PyObject_Format(value.ptr(), nullptr);
-    if (!text) throw nb::python_error();
-    return nb::steal(text);
-}
-
-// The Subckt records of `ir`, in its order.
-nb::list subckts_of(nb::handle ir) {
-    nb::object subckt_type = k_subckt.get();
-    nb::object records = nb::steal(PyDict_Values(ir.ptr()));
-    if (!records.is_valid()) throw nb::python_error();
-    nb::list subckts;
-    for (nb::handle record : records) {
-        int is_subckt = PyObject_IsInstance(record.ptr(), subckt_type.ptr());
-        if (is_subckt < 0) throw nb::python_error();
-        if (is_subckt) subckts.append(record);
-    }
-    return subckts;
-}
-
-// The declared ports of the file's own subcircuits, by component name (a
-// later definition of a name replaces an earlier one), made when the first
-// instance of a component unknown to the PDK turns up.
-class LocalSubckts {
-public:
-    explicit LocalSubckts(nb::handle ir) : ir_(ir) {}
-
-    // The declared ports of subcircuit `component`, or None.
-    nb::object ports_of(nb::handle component) const {
-        if (!table_.is_valid()) build();
-        PyObject *ports = PyDict_GetItemWithError(table_.ptr(), component.ptr());
-        if (!ports && PyErr_Occurred()) throw nb::python_error();
-        return ports ? nb::borrow(ports) : nb::none();
-    }
-
-private:
-    void build() const {
-        nb::dict table;
-        for (nb::handle record : subckts_of(ir_)) {
-            nb::object ports = attr(record, fields().ports);
-            // Only a tuple of names can stand for a port list.
-            if (PyTuple_CheckExact(ports.ptr())) table[attr(record, fields().component)] = ports;
-        }
-        table_ = std::move(table);
-    }
-
-    nb::handle ir_;
-    mutable nb::object table_;
-};
-
-// The per-element stages, as bound in the module when a reading starts.
-struct Stages {
-    explicit Stages(bool owned_ir = false)
-        : owned_ir(owned_ir),
-          get_ports(k_get_ports.get()),
-          parse_location(k_parse_location_comment.get()),
-          get_port(k_get_port.get()),
-          get_port_direct(k_get_port.is_original(get_port)) {}
-
-    // The records' settings dicts may be taken over (see take_over).
-    bool owned_ir;
-    nb::object get_ports;
-    SettingsPatcher patch_settings;
-    nb::object parse_location;
-    nb::object get_port;
-    bool get_port_direct;
-
-    nb::object patch(nb::object settings, nb::handle settings_keymap) const {
-        return owned_ir ? patch_settings.take_over(settings, settings_keymap)
-                        : patch_settings(settings, settings_keymap);
-    }
-};
 
 // The declared (external) ports of a subcircuit, for membership tests of
 // every terminal's net: a set when they are all texts, as `in` on the tuple
 // would answer the same for a text net.
 class DeclaredPorts {
 public:
-    explicit DeclaredPorts(nb::object ports) : ports_(std::move(ports)) {
-        if (!PyTuple_CheckExact(ports_.ptr())) return;
-        for (nb::handle p : nb::borrow<nb::tuple>(ports_))
+    explicit DeclaredPorts(nb::handle ports) : ports_(ports) {
+        if (!PyTuple_CheckExact(ports.ptr())) return;
+        for (nb::handle p : nb::borrow<nb::tuple>(ports))
             if (!PyUnicode_CheckExact(p.ptr())) return;
-        set_ = nb::steal(PySet_New(ports_.ptr()));
-        if (!set_.is_valid()) throw nb::python_error();
+        set_ = checked(PySet_New(ports.ptr()));
     }
 
     bool contains(nb::handle net) const {
@@ -164,248 +43,339 @@ public:
     }
 
 private:
-    nb::object ports_;
+    nb::handle ports_;
     nb::object set_;
 };
 
-[[noreturn]] void raise_unknown_ports(nb::handle item) {
-    nb::object name = attr(item, fields().name), component = attr(item, fields().component);
+[[noreturn]] void raise_unknown_ports(const Child &child) {
     PyErr_Format(PyExc_TypeError,
                  "Instance '%S' uses component '%S', whose ports are unknown: it is "
                  "neither a built-in element, nor a model of the PDK, nor a cell of "
                  "the PDK that could be built, nor a subcircuit of this netlist.",
-                 name.ptr(), component.ptr());
+                 child.name.ptr(), child.component.ptr());
     throw nb::python_error();
 }
 
-// Declared ports that got more than one terminal: the last one is kept, as
-// before, but the dropped ones are named in a ParseWarning.
-void warn_dropped(nb::handle subckt, const nb::dict &ports, const nb::dict &dropped) {
-    nb::object name = attr(subckt, fields().component);
-    for (auto [port, lost] : dropped) {
-        nb::object kept = nb::borrow(PyDict_GetItemWithError(ports.ptr(), port.ptr()));
-        nb::object message = nb::steal(PyUnicode_FromFormat(
-            "Port '%S' of subcircuit '%S' is connected to several terminals; "
-            "keeping '%S' and dropping %R.",
-            port.ptr(), name.ptr(), kept.ptr(), lost.ptr()));
-        if (!message.is_valid()) throw nb::python_error();
-        warn_caller(parse_warning_type(), nb::borrow<nb::str>(message).c_str());
+// Nets that are not declared ports, by first appearance: the first
+// terminal, the second, and all of them once a third turns up (an error).
+class InternalNets {
+public:
+    void add(nb::handle net, nb::handle instance_port) {
+        PyObject *held = PyDict_SetDefault(first_.ptr(), net.ptr(), instance_port.ptr());
+        if (!held) throw nb::python_error();
+        if (held == instance_port.ptr()) return;
+        held = PyDict_SetDefault(second_.ptr(), net.ptr(), instance_port.ptr());
+        if (!held) throw nb::python_error();
+        if (held == instance_port.ptr()) return;
+        nb::object all = dict_get(crowded_, net);
+        if (!all.is_valid()) {
+            all = nb::list();
+            nb::borrow<nb::list>(all).append(dict_get(first_, net));
+            nb::borrow<nb::list>(all).append(nb::handle(held));
+            set_item(crowded_, net, all);
+        }
+        nb::borrow<nb::list>(all).append(instance_port);
     }
-}
 
-nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle settings_keymap,
-                               nb::handle comments, const Stages &stages,
-                               const LocalSubckts &local) {
-    const NetlistKeys &keys = netlist_keys();
-    const RecordFields &f = fields();
-    bool have_comments = !comments.is_none() && PyDict_GET_SIZE(comments.ptr()) != 0;
-
-    nb::dict ports, instances, placements;
-    // Nets not declared as ports, by first appearance: the first terminal,
-    // the second, and all of them once a third turns up (an error).
-    nb::dict first, second, crowded;
-    nb::dict dropped;  // declared port -> list of overwritten instance ports
-    DeclaredPorts declared(attr(subckt, f.ports));
-
-    nb::object children = attr(subckt, f.children_ids);
-    for_each(children, [&](nb::handle id) {
-        PyObject *found = PyDict_GetItemWithError(ir.ptr(), id.ptr());
-        if (!found) {
-            if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, id.ptr());
-            throw nb::python_error();
-        }
-        // Held here: an owned IR lets go of the record once it is read.
-        nb::object item = nb::borrow(found);
-        nb::object component = attr(item, f.component);
-        nb::object item_ports = call1(stages.get_ports, component);
-        // A subcircuit of this file that the PDK does not know: its terminals
-        // are its declared ports, in the order written.
-        if (item_ports.is_none()) item_ports = local.ports_of(component);
-
-        nb::object instance = nb::steal(PyDict_New());
-        if (!instance.is_valid()) throw nb::python_error();
-        set_item(instance.ptr(), keys.component, component.ptr());
-        nb::object settings = stages.patch(attr(item, f.settings), settings_keymap);
-        set_item(instance.ptr(), keys.settings, settings.ptr());
-        nb::object name = attr(item, f.name);
-        set_item(instances.ptr(), name.ptr(), instance.ptr());
-
-        if (have_comments) {
-            PyObject *comment = PyDict_GetItemWithError(comments.ptr(), id.ptr());
-            if (comment) {
-                nb::object placement = call1(stages.parse_location, comment);
-                bool located = PyDict_CheckExact(placement.ptr())
-                                   ? PyDict_GET_SIZE(placement.ptr()) != 0
-                                   : truthy(placement);
-                if (located) set_item(placements.ptr(), name.ptr(), placement.ptr());
-            } else if (PyErr_Occurred()) {
-                throw nb::python_error();
-            }
-        }
-
-        nb::object text_name = as_text(name);
-        bool direct = stages.get_port_direct && PyTuple_CheckExact(item_ports.ptr());
-        Py_ssize_t i = 0;
-        nb::object nets = attr(item, f.ports);
-        for_each(nets, [&](nb::handle net) {
-            if (item_ports.is_none()) raise_unknown_ports(item);
-            nb::object port = direct ? port_at(item_ports.ptr(), i)
-                                     : stages.get_port(item_ports, nb::int_(i));
-            nb::object instance_port =
-                PyUnicode_CheckExact(text_name.ptr()) && PyUnicode_CheckExact(port.ptr())
-                    ? join_instance_port(text_name.ptr(), port.ptr())
-                    : nb::steal(PyUnicode_FromFormat("%S,%S", text_name.ptr(),
-                                                     as_text(port).ptr()));
-            ++i;
-
-            if (declared.contains(net)) {
-                PyObject *earlier = PyDict_GetItemWithError(ports.ptr(), net.ptr());
-                if (earlier) {
-                    nb::object lost = dropped.get(net, nb::none());
-                    if (lost.is_none()) {
-                        lost = nb::list();
-                        dropped[net] = lost;
-                    }
-                    nb::borrow<nb::list>(lost).append(nb::handle(earlier));
-                } else if (PyErr_Occurred()) {
+    // Nets with one terminal become ports (after the declared ones), nets
+    // with two a connection; more is a ParseError.
+    nb::dict connections(const nb::dict &ports) const {
+        nb::dict connections = new_dict();
+        for (auto [net, one] : first_) {
+            if (PyDict_GET_SIZE(crowded_.ptr()) != 0)
+                if (nb::object all = dict_get(crowded_, net)) {
+                    PyErr_Format(parse_error_type().ptr(),
+                                 "Net '%S' is connected to more than two ports: %R. This is "
+                                 "currently not supported.",
+                                 net.ptr(), all.ptr());
                     throw nb::python_error();
                 }
-                set_item(ports.ptr(), net.ptr(), instance_port.ptr());
-                return;
-            }
-            PyObject *held = PyDict_SetDefault(first.ptr(), net.ptr(), instance_port.ptr());
-            if (!held) throw nb::python_error();
-            if (held == instance_port.ptr()) return;
-            held = PyDict_SetDefault(second.ptr(), net.ptr(), instance_port.ptr());
-            if (!held) throw nb::python_error();
-            if (held == instance_port.ptr()) return;
-            nb::object all = crowded.get(net, nb::none());
-            if (all.is_none()) {
-                all = nb::make_tuple(nb::handle(PyDict_GetItem(first.ptr(), net.ptr())),
-                                     nb::handle(held));
-                all = nb::list(all);
-                crowded[net] = all;
-            }
-            nb::borrow<nb::list>(all).append(instance_port);
-        });
-        // Nobody else sees an owned IR: a record read is freed now rather
-        // than at the end, so the collector no longer walks it and its
-        // memory serves the netlist's objects.
-        if (stages.owned_ir && PyDict_DelItem(ir.ptr(), id.ptr()) < 0)
-            throw nb::python_error();
-    });
-    if (PyDict_GET_SIZE(dropped.ptr()) != 0) warn_dropped(subckt, ports, dropped);
-
-    nb::dict connections;
-    for (auto [net, one] : first) {
-        if (PyDict_GET_SIZE(crowded.ptr()) != 0) {
-            PyObject *all = PyDict_GetItemWithError(crowded.ptr(), net.ptr());
-            if (all) {
-                PyErr_Format(parse_error_type().ptr(),
-                             "Net '%S' is connected to more than two ports: %R. This is "
-                             "currently not supported.",
-                             net.ptr(), all);
-                throw nb::python_error();
-            }
+            if (nb::object other = dict_get(second_, net))
+                set_item(connections, one, other);
+            else
+                set_item(ports, net, one);
         }
-        PyObject *other = PyDict_GetItemWithError(second.ptr(), net.ptr());
-        if (other)
-            set_item(connections.ptr(), one.ptr(), other);
-        else if (PyErr_Occurred())
-            throw nb::python_error();
-        else
-            set_item(ports.ptr(), net.ptr(), one.ptr());
+        return connections;
     }
 
-    nb::object settings = stages.patch(attr(subckt, f.settings), settings_keymap);
-    nb::object netlist = nb::steal(PyDict_New());
-    if (!netlist.is_valid()) throw nb::python_error();
-    set_item(netlist.ptr(), keys.instances, instances.ptr());
-    set_item(netlist.ptr(), keys.connections, connections.ptr());
-    set_item(netlist.ptr(), keys.ports, ports.ptr());
-    set_item(netlist.ptr(), keys.settings, settings.ptr());
-    set_item(netlist.ptr(), keys.placements, placements.ptr());
+private:
+    nb::dict first_ = new_dict(), second_ = new_dict(), crowded_ = new_dict();
+};
+
+// Declared ports that got more than one terminal keep the last one; the
+// dropped ones are named in a ParseWarning.
+class DroppedTerminals {
+public:
+    void add(nb::handle port, nb::handle earlier) {
+        nb::object lost = dict_get(dropped_, port);
+        if (!lost.is_valid()) {
+            lost = nb::list();
+            set_item(dropped_, port, lost);
+        }
+        nb::borrow<nb::list>(lost).append(earlier);
+    }
+
+    void warn(const SubcktView &subckt, const nb::dict &ports) const {
+        for (auto [port, lost] : dropped_) {
+            nb::object kept = dict_get(ports, port);
+            nb::object message = checked(PyUnicode_FromFormat(
+                "Port '%S' of subcircuit '%S' is connected to several terminals; "
+                "keeping '%S' and dropping %R.",
+                port.ptr(), subckt.component.ptr(), kept.ptr(), lost.ptr()));
+            warn_caller(parse_warning_type(), nb::borrow<nb::str>(message).c_str());
+        }
+    }
+
+private:
+    nb::dict dropped_ = new_dict();
+};
+
+// Whether `text` holds a comma (anything but an exact str might).
+bool may_hold_comma(PyObject *text) {
+    if (!PyUnicode_CheckExact(text)) return true;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (PyUnicode_IS_ASCII(text)) return std::memchr(PyUnicode_DATA(text), ',', static_cast<std::size_t>(n));
+    return PyUnicode_FindChar(text, ',', 0, n, 1) != -1;
+}
+
+// Port patching renames only on instances of a sub-netlist that has ports,
+// and fails only on an instance port without exactly one comma.  For
+// netlists a reading made itself, this keeps track of both on the way, so
+// that the patch is skipped when it could change nothing.
+class PatchWatch {
+public:
+    void instance(nb::handle component, nb::handle name) {
+        if (std::find(std::begin(recent_), std::end(recent_), component.ptr()) == std::end(recent_)) {
+            if (PySet_Add(used_.ptr(), component.ptr()) < 0) throw nb::python_error();
+            recent_[next_++ % std::size(recent_)] = component.ptr();
+        }
+        commas_ = commas_ || may_hold_comma(name.ptr());
+    }
+    void port_name(nb::handle port) { commas_ = commas_ || may_hold_comma(port.ptr()); }
+
+    // Whether the patch could change `built`, what the circuit library made
+    // of `nets` (the original library hands the netlists back as they are).
+    bool needed(nb::handle built, const nb::dict &nets) const {
+        if (commas_ || !PyDict_CheckExact(built.ptr()) ||
+            PyDict_GET_SIZE(built.ptr()) != PyDict_GET_SIZE(nets.ptr()))
+            return true;
+        static PyObject *const empty = interned("");
+        if (PyDict_Contains(nets.ptr(), empty)) return true;
+        for (auto [name, netlist] : nets) {
+            if (!dict_get(built, name).is(netlist)) return true;
+            nb::object ports = get_item(netlist, nb::handle(netlist_keys().ports));
+            if (PyDict_GET_SIZE(ports.ptr()) != 0 && PySet_Contains(used_.ptr(), name.ptr()) == 1) return true;
+        }
+        return false;
+    }
+
+private:
+    nb::object used_ = checked(PySet_New(nullptr));
+    PyObject *recent_[8] = {};  // components seen last, alive in the netlists meanwhile
+    std::size_t next_ = 0;
+    bool commas_ = false;
+};
+
+// The port lists of the last few components, by identity of the name.
+class RecentPorts {
+public:
+    explicit RecentPorts(bool enabled) : enabled_(enabled) {}
+
+    nb::object find(nb::handle component) const {
+        if (!enabled_) return {};
+        for (const Entry &e : entries_)
+            if (e.component.ptr() == component.ptr()) return e.ports;
+        return {};
+    }
+    void add(nb::handle component, nb::handle ports) {
+        if (!enabled_) return;
+        entries_[next_++ % std::size(entries_)] = {nb::borrow(component), nb::borrow(ports)};
+    }
+
+private:
+    struct Entry {
+        nb::object component, ports;
+    };
+    bool enabled_;
+    Entry entries_[8];
+    std::size_t next_ = 0;
+};
+
+nb::object flat_netlist(IrView &ir, const SubcktView &subckt, nb::handle keymap, Route &route,
+                        PatchWatch *watch = nullptr) {
+    const NetlistKeys &keys = netlist_keys();
+    nb::dict ports = new_dict(), instances = new_dict(), placements = new_dict();
+    InternalNets internal;
+    DroppedTerminals dropped;
+    DeclaredPorts declared(subckt.ports);
+    nb::handle get_ports = route.get(Name::_get_ports);
+    // The module's own `_get_ports` is memoised by name; children mostly
+    // repeat the few components just seen, which are asked once here.
+    RecentPorts recent(route.original(Name::_get_ports));
+    const bool own_get_port = route.original(Name::_get_port);
+
+    Child child;
+    for (std::size_t k = 0; k < subckt.children; ++k) {
+        ir.child(subckt, k, child);
+        nb::object item_ports = recent.find(child.component);
+        if (!item_ports.is_valid()) {
+            item_ports = call(get_ports, child.component);
+            recent.add(child.component, item_ports);
+        }
+        if (item_ports.is_none()) item_ports = ir.local_ports(child.component);
+
+        nb::dict instance = new_dict();
+        set_item(instance, keys.component, child.component);
+        set_item(instance, keys.settings, patch_settings(child.settings, keymap, route));
+        set_item(instances, child.name, instance);
+        if (watch) watch->instance(child.component, child.name);
+
+        if (child.has_comment) {
+            nb::object placement = placement_of(child.comment_utf8, child.comment, route);
+            bool located = PyDict_CheckExact(placement.ptr()) ? PyDict_GET_SIZE(placement.ptr()) != 0
+                                                              : truthy(placement);
+            if (located) set_item(placements, child.name, placement);
+        }
+
+        nb::str name = format_text(child.name);
+        const bool direct = own_get_port && PyTuple_CheckExact(item_ports.ptr());
+        for (std::size_t i = 0; i < child.nets.size(); ++i) {
+            if (item_ports.is_none()) raise_unknown_ports(child);
+            const Py_ssize_t position = static_cast<Py_ssize_t>(i);
+            nb::object port = direct ? port_at(item_ports.ptr(), position)
+                                     : call(route.get(Name::_get_port), item_ports, new_int(position));
+            if (watch && (!direct || position < PyTuple_GET_SIZE(item_ports.ptr()))) watch->port_name(port);
+            nb::object instance_port = join_instance_port(name, port);
+            nb::handle net = child.nets[i];
+            if (declared.contains(net)) {
+                if (nb::object earlier = dict_get(ports, net)) dropped.add(net, earlier);
+                set_item(ports, net, instance_port);
+            } else {
+                internal.add(net, instance_port);
+            }
+        }
+    }
+    dropped.warn(subckt, ports);
+    nb::dict connections = internal.connections(ports);
+
+    nb::object settings = patch_settings(subckt.settings, keymap, route);
+    nb::dict netlist = new_dict();
+    set_item(netlist, keys.instances, instances);
+    set_item(netlist, keys.connections, connections);
+    set_item(netlist, keys.ports, ports);
+    set_item(netlist, keys.settings, settings);
+    set_item(netlist, keys.placements, placements);
     return netlist;
 }
 
-nb::object netlist_from_subckt_function(nb::handle ir, nb::handle subckt,
-                                        nb::handle settings_keymap, nb::handle comments) {
-    exact_dict(ir, "_netlist_from_subckt", "ir");
-    exact_dict(settings_keymap, "_netlist_from_subckt", "settings_keymap");
-    if (!is_none_or_exact_dict(comments))
-        raise_arg_type("_netlist_from_subckt", "comments", "dict or None", comments);
-    return netlist_from_subckt(ir, subckt, settings_keymap, comments, Stages(),
-                               LocalSubckts(ir));
-}
-
-}  // namespace
-
-nb::object recursive_netlist_from_ir(nb::handle ir, nb::handle settings_keymap,
-                                     nb::handle comments, bool owned_ir) {
-    exact_dict(ir, "_recursive_netlist_from_ir", "ir");
-    exact_dict(settings_keymap, "_recursive_netlist_from_ir", "settings_keymap");
-    exact_dict(comments, "_recursive_netlist_from_ir", "comments");
-    nb::object notes = PyDict_GET_SIZE(comments.ptr()) ? nb::borrow(comments)
-                                                       : nb::object(nb::dict());
-
-    nb::object per_subckt = k_netlist_from_subckt.get();
-    bool direct = k_netlist_from_subckt.is_original(per_subckt);
-    std::optional<Stages> stages;
-    if (direct) stages.emplace(owned_ir);
-    LocalSubckts local(ir);
-
-    // The subcircuits, picked before any is assembled: a replaced stage may
-    // change `ir`, and an owned IR loses its element records on the way.
-    nb::list subckts = subckts_of(ir);
-
-    nb::dict nets;
-    for (nb::handle record : subckts) {
-        if (!truthy(attr(record, fields().children_ids))) continue;
-        nb::object netlist =
-            direct ? netlist_from_subckt(ir, record, settings_keymap, notes, *stages, local)
-                   : per_subckt(ir, record, settings_keymap, notes);
-        nets[attr(record, fields().component)] = netlist;
+// `_recursive_netlist_from_ir` on `ir`; `python_ir` gives the IR as
+// records for a replaced `_netlist_from_subckt`.  `own`: the netlists are
+// this reading's alone.
+template <typename PythonIr>
+nb::object recursive_netlist(IrView &ir, nb::handle keymap, nb::handle comments, Route &route,
+                             PythonIr &&python_ir, bool own) {
+    nb::dict nets = new_dict();
+    PatchWatch watch;
+    const std::size_t count = ir.subckt_count();
+    SubcktView subckt;
+    for (std::size_t k = 0; k < count; ++k) {
+        ir.subckt(k, subckt);
+        if (subckt.children == 0) continue;
+        nb::object netlist;
+        if (route.original(Name::_netlist_from_subckt)) {
+            netlist = flat_netlist(ir, subckt, keymap, route, own ? &watch : nullptr);
+        } else {
+            own = false;  // the netlist is not ours to judge
+            auto [records, record] = python_ir(subckt);
+            netlist = call_with(route.get(Name::_netlist_from_subckt), {records, record, keymap, comments});
+        }
+        set_item(nets, subckt.component, netlist);
     }
 
-    nb::object built = call1(k_sax.get().attr("netlist"), nets);
+    nb::object built = call(route.get(Name::sax).attr("netlist"), nets);
     if (!PyDict_Check(built.ptr())) built = built.attr("model_dump")();
-
-    nb::object patch = k_patch_ports.get();
-    if (k_patch_ports.is_original(patch))
-        patch_ports(built);
-    else
-        patch(built);
+    own = own && route.original(Name::sax);
+    if (!route.original(Name::_patch_ports))
+        call(route.get(Name::_patch_ports), built);
+    else if (!own || watch.needed(built, nets))
+        patch_ports(built, own);
 
     // Whatever the circuit library did to the placements is discarded.
     PyObject *placements_key = netlist_keys().placements;
-    nb::object names = nb::steal(PySequence_List(built.ptr()));
-    if (!names.is_valid()) throw nb::python_error();
+    nb::object names = checked(PySequence_List(built.ptr()));
     for (nb::handle name : names) {
         nb::object placements = get_item(get_item(nets, name), placements_key);
         if (PyObject_SetItem(get_item(built, name).ptr(), placements_key, placements.ptr()) < 0)
             throw nb::python_error();
     }
-
-    nb::dict reversed;
+    nb::dict reversed = new_dict();
     for (Py_ssize_t i = PyList_GET_SIZE(names.ptr()); i-- > 0;) {
-        PyObject *name = PyList_GET_ITEM(names.ptr(), i);
-        set_item(reversed.ptr(), name, get_item(built, name).ptr());
+        nb::handle name = PyList_GET_ITEM(names.ptr(), i);
+        set_item(reversed, name, get_item(built, name));
     }
     return reversed;
 }
+
+}  // namespace
+
+nb::object netlist_of_records(nb::handle ir, nb::handle settings_keymap, nb::handle comments,
+                              Route &route) {
+    exact_dict(ir, "_recursive_netlist_from_ir", "ir");
+    exact_dict(settings_keymap, "_recursive_netlist_from_ir", "settings_keymap");
+    exact_dict(comments, "_recursive_netlist_from_ir", "comments");
+    nb::object notes = PyDict_GET_SIZE(comments.ptr()) ? nb::borrow(comments) : nb::object(new_dict());
+    RecordIrView view(ir, notes, route);
+    view.subckts();  // picked before any is assembled: a replaced stage may change `ir`
+    auto as_records = [&](const SubcktView &s) { return std::pair{nb::borrow(ir), s.record}; };
+    return recursive_netlist(view, settings_keymap, notes, route, as_records, false);
+}
+
+nb::object netlist_of(Ir &ir, nb::handle settings_keymap, Route &route) {
+    OwnIrView view(ir);
+    // A replaced per-subcircuit stage gets the IR as records, made once.
+    nb::object records, comments = new_dict();
+    auto as_records = [&](const SubcktView &s) {
+        if (!records.is_valid()) {
+            nb::object pair = ir.to_python();
+            records = get_item(pair, nb::int_(0));
+            comments = get_item(pair, nb::int_(1));
+        }
+        return std::pair{records, ir.subckt_record(s.index)};
+    };
+    return recursive_netlist(view, settings_keymap, comments, route, as_records, true);
+}
+
+namespace {
+
+nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle settings_keymap,
+                               nb::handle comments) {
+    exact_dict(ir, "_netlist_from_subckt", "ir");
+    exact_dict(settings_keymap, "_netlist_from_subckt", "settings_keymap");
+    if (!is_none_or_exact_dict(comments))
+        raise_arg_type("_netlist_from_subckt", "comments", "dict or None", comments);
+    nb::object notes = !comments.is_none() && PyDict_GET_SIZE(comments.ptr()) ? nb::borrow(comments)
+                                                                               : nb::object(new_dict());
+    Route route;
+    RecordIrView view(ir, notes, route);
+    SubcktView view_of_subckt;
+    view.describe(subckt, view_of_subckt);
+    return flat_netlist(view, view_of_subckt, settings_keymap, route);
+}
+
+}  // namespace
 
 void def_recursive_netlist_from_ir(nb::module_ &m) {
     m.def(
         "_recursive_netlist_from_ir",
         [](nb::handle ir, nb::handle settings_keymap, nb::handle comments) {
-            return recursive_netlist_from_ir(ir, settings_keymap, comments, false);
+            Route route;
+            return netlist_of_records(ir, settings_keymap, comments, route);
         },
-        nb::arg("ir").none(),
-          nb::arg("settings_keymap").none(), nb::arg("comments").none());
+        nb::arg("ir").none(), nb::arg("settings_keymap").none(), nb::arg("comments").none());
 }
 
 void def_netlist_from_subckt(nb::module_ &m) {
-    m.def("_netlist_from_subckt", &netlist_from_subckt_function, nb::arg("ir").none(),
+    m.def("_netlist_from_subckt", &netlist_from_subckt, nb::arg("ir").none(),
           nb::arg("subckt").none(), nb::arg("settings_keymap").none(),
           nb::arg("comments").none() = nb::none());
 }

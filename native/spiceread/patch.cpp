@@ -15,6 +15,7 @@
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "common/unpack.hpp"
+#include "spiceread/strings.hpp"
 
 namespace tessel::spiceread {
 
@@ -101,9 +102,7 @@ private:
     }
 
     static nb::object join(nb::handle instance, nb::handle port) {
-        if (PyUnicode_CheckExact(instance.ptr()) && PyUnicode_CheckExact(port.ptr()))
-            return join_instance_port(instance.ptr(), port.ptr());
-        return nb::steal(PyUnicode_FromFormat("%S,%S", instance.ptr(), port.ptr()));
+        return join_instance_port(instance, port);
     }
 
     const nb::dict &port_mapping_;
@@ -156,7 +155,8 @@ bool may_rename(nb::handle instances, const nb::dict &renaming) {
     return false;
 }
 
-void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &renaming) {
+void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &renaming,
+               bool in_place) {
     const NetlistKeys &keys = netlist_keys();
     nb::object connections = get_item(net, keys.connections);
     nb::object instances = get_item(net, keys.instances);
@@ -164,7 +164,7 @@ void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &ren
 
     nb::object new_connections;
     if (!renames && plain_instance_ports(connections, true)) {
-        new_connections = nb::steal(PyDict_Copy(connections.ptr()));
+        new_connections = in_place ? connections : checked(PyDict_Copy(connections.ptr()));
     } else {
         NetPatcher patcher(port_mapping, instances);
         nb::dict built;
@@ -179,7 +179,7 @@ void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &ren
     nb::object ports = get_item(net, keys.ports);
     nb::object new_ports;
     if (!renames && plain_instance_ports(ports, false)) {
-        new_ports = nb::steal(PyDict_Copy(ports.ptr()));
+        new_ports = in_place ? ports : checked(PyDict_Copy(ports.ptr()));
     } else {
         NetPatcher patcher(port_mapping, instances);
         nb::dict built;
@@ -189,19 +189,20 @@ void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &ren
         new_ports = std::move(built);
     }
 
+    if (new_connections.is(connections) && new_ports.is(ports)) return;
     if (PyObject_SetItem(net.ptr(), keys.connections, new_connections.ptr()) < 0 ||
         PyObject_SetItem(net.ptr(), keys.ports, new_ports.ptr()) < 0)
         throw nb::python_error();
 }
 
 nb::object patch_ports_function(nb::handle netlist) {
-    patch_ports(netlist);
+    patch_ports(netlist, false);
     return nb::none();
 }
 
 }  // namespace
 
-void patch_ports(nb::handle netlist) {
+void patch_ports(nb::handle netlist, bool in_place) {
     // A dict subclass is what the circuit library may hand back, so it is
     // accepted here along with a plain dict.
     if (!PyDict_Check(netlist.ptr()))
@@ -212,7 +213,7 @@ void patch_ports(nb::handle netlist) {
     for (auto [name, positions] : port_mapping)
         if (PyDict_GET_SIZE(positions.ptr()) != 0) renaming[name] = positions;
     for (nb::handle pair : items_of(netlist))
-        patch_net(nb::handle(PyTuple_GET_ITEM(pair.ptr(), 1)), port_mapping, renaming);
+        patch_net(nb::handle(PyTuple_GET_ITEM(pair.ptr(), 1)), port_mapping, renaming, in_place);
 }
 
 void def_patch_ports(nb::module_ &m) {

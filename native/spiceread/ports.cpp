@@ -10,17 +10,11 @@
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
+#include "spiceread/strings.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
-
-ModuleName k_ts_pdk{scope(), "ts_pdk"};
-ModuleName k_sax{scope(), "sax"};
-ModuleName k_natsorted{scope(), "natsorted"};
-ModuleName k_sort_ports{scope(), "_sort_ports"};
-ModuleName k_get_ports_from_model{scope(), "_get_ports_from_model"};
-ModuleName k_get_ports_from_component{scope(), "_get_ports_from_component"};
 
 nb::object str_tuple(std::initializer_list<const char *> names) {
     nb::list items;
@@ -47,15 +41,15 @@ bool is_one_of(PyObject *text, std::initializer_list<const char *> names) {
     return false;
 }
 
-nb::object sort_ports(nb::handle ports);
+nb::object sort_ports(nb::handle ports, Route &route);
 
-nb::object call_sort_ports(nb::handle names) {
-    nb::object fn = k_sort_ports.get();
-    return k_sort_ports.is_original(fn) ? sort_ports(names) : fn(names);
+nb::object call_sort_ports(nb::handle names, Route &route) {
+    return route.original(Name::_sort_ports) ? sort_ports(names, route)
+                                             : call(route.get(Name::_sort_ports), names);
 }
 
-nb::object pdk_table(const char *table) {
-    return k_ts_pdk.get().attr("get_pdk")().attr(table);
+nb::object pdk_table(const char *table, Route &route) {
+    return route.get(Name::ts_pdk).attr("get_pdk")().attr(table);
 }
 
 // `table.get(component)`, and for a "wg_" name not found, the name without
@@ -75,17 +69,17 @@ nb::object pdk_entry(const nb::object &table, nb::handle component) {
     return entry;
 }
 
-nb::object get_ports_from_model(nb::handle component) {
+nb::object get_ports_from_model(nb::handle component, Route &route) {
     exact_str(component, "_get_ports_from_model", "component");
-    nb::object model = pdk_entry(pdk_table("models"), component);
+    nb::object model = pdk_entry(pdk_table("models", route), component);
     if (model.is_none()) return nb::none();
-    nb::object names = k_sax.get().attr("get_ports")(model());
-    return call_sort_ports(names);
+    nb::object names = route.get(Name::sax).attr("get_ports")(model());
+    return call_sort_ports(names, route);
 }
 
-nb::object get_ports_from_component(nb::handle component) {
+nb::object get_ports_from_component(nb::handle component, Route &route) {
     exact_str(component, "_get_ports_from_component", "component");
-    nb::object cell = pdk_entry(pdk_table("cells"), component);
+    nb::object cell = pdk_entry(pdk_table("cells", route), component);
     if (cell.is_none()) return nb::none();
     PyObject *built = PyObject_CallNoArgs(cell.ptr());
     if (!built) {
@@ -102,7 +96,7 @@ nb::object get_ports_from_component(nb::handle component) {
         nb::object name = port.attr("name");
         names.append(truthy(name) ? name : nb::object(empty));
     }
-    return call_sort_ports(names);
+    return call_sort_ports(names, route);
 }
 
 nb::object get_ports(nb::handle component) {
@@ -112,16 +106,14 @@ nb::object get_ports(nb::handle component) {
     if (is_one_of(component.ptr(), {"resistor", "capacitor"}))
         return two_terminal_ports();
 
-    nb::object from_model = k_get_ports_from_model.get();
-    nb::object ports = k_get_ports_from_model.is_original(from_model)
-                           ? get_ports_from_model(component)
-                           : from_model(component);
+    Route route;
+    nb::object ports = route.original(Name::_get_ports_from_model)
+                           ? get_ports_from_model(component, route)
+                           : call(route.get(Name::_get_ports_from_model), component);
     if (truthy(ports)) return ports;
-
-    nb::object from_component = k_get_ports_from_component.get();
-    return k_get_ports_from_component.is_original(from_component)
-               ? get_ports_from_component(component)
-               : from_component(component);
+    return route.original(Name::_get_ports_from_component)
+               ? get_ports_from_component(component, route)
+               : call(route.get(Name::_get_ports_from_component), component);
 }
 
 // `name.startswith(prefix)`, inline for text; anything else answers (or
@@ -145,10 +137,10 @@ nb::object concat(nb::handle a, nb::handle b) {
 // Inputs, then other ports, then optical ("o", but not "out..."), then
 // electrical ("e") ports, each group in natural order.  `ports` is iterated
 // three times, as a sequence may be.
-nb::object sort_ports(nb::handle ports) {
+nb::object sort_ports(nb::handle ports, Route &route) {
     static PyObject *const o = interned("o"), *const out = interned("out"),
                            *const e = interned("e"), *const in = interned("in");
-    nb::object natsorted = k_natsorted.get();
+    nb::handle natsorted = route.get(Name::natsorted);
 
     nb::list optical, electrical;
     for (nb::handle p : ports)
@@ -159,9 +151,17 @@ nb::object sort_ports(nb::handle ports) {
     nb::object e_ports = natsorted(electrical);
     nb::object oe_ports = concat(o_ports, e_ports);
 
+    // Membership by equality, through a set when every name is text (as
+    // `in` on the list would answer the same for a text).
+    nb::object oe_set;
+    bool all_text = true;
+    for (nb::handle p : oe_ports) all_text = all_text && PyUnicode_CheckExact(p.ptr());
+    if (all_text) oe_set = checked(PySet_New(oe_ports.ptr()));
     nb::list rest;
     for (nb::handle p : ports) {
-        int found = PySequence_Contains(oe_ports.ptr(), p.ptr());
+        int found = oe_set.is_valid() && PyUnicode_CheckExact(p.ptr())
+                        ? PySet_Contains(oe_set.ptr(), p.ptr())
+                        : PySequence_Contains(oe_ports.ptr(), p.ptr());
         if (found < 0) throw nb::python_error();
         if (!found) rest.append(p);
     }
@@ -189,7 +189,7 @@ nb::object get_port(nb::handle ports, nb::handle i) {
     if (overflow > 0) {
         // Past the end by far: still a positional name, in full.
         nb::object next = i + nb::int_(1);
-        return nb::steal(PyUnicode_FromFormat("o%S", next.ptr()));
+        return checked(PyUnicode_FromFormat("o%S", next.ptr()));
     }
     Py_ssize_t n = PyTuple_GET_SIZE(ports.ptr());
     if (overflow < 0 || position < -static_cast<long long>(n)) {
@@ -215,12 +215,23 @@ nb::object port_at(PyObject *ports, Py_ssize_t i) {
 }
 
 void def_get_ports_from_model(nb::module_ &m) {
-    m.def("_get_ports_from_model", &get_ports_from_model, nb::arg("component").none());
+    m.def(
+        "_get_ports_from_model",
+        [](nb::handle component) {
+            Route route;
+            return get_ports_from_model(component, route);
+        },
+        nb::arg("component").none());
 }
 
 void def_get_ports_from_component(nb::module_ &m) {
-    m.def("_get_ports_from_component", &get_ports_from_component,
-          nb::arg("component").none());
+    m.def(
+        "_get_ports_from_component",
+        [](nb::handle component) {
+            Route route;
+            return get_ports_from_component(component, route);
+        },
+        nb::arg("component").none());
 }
 
 void def_get_ports(nb::module_ &m) {
@@ -230,7 +241,13 @@ void def_get_ports(nb::module_ &m) {
 }
 
 void def_sort_ports(nb::module_ &m) {
-    m.def("_sort_ports", &sort_ports, nb::arg("ports").none());
+    m.def(
+        "_sort_ports",
+        [](nb::handle ports) {
+            Route route;
+            return sort_ports(ports, route);
+        },
+        nb::arg("ports").none());
 }
 
 void def_get_port(nb::module_ &m) {

@@ -150,11 +150,4 @@ void set_children_ids(nb::handle subckt, nb::handle value) {
         throw nb::python_error();
 }
 
-void def_placeholder(nb::module_ &m, const char *name) {
-    m.def(name, [name](nb::args, nb::kwargs) -> nb::object {
-        PyErr_Format(PyExc_NotImplementedError, "%s is not implemented yet", name);
-        throw nb::python_error();
-    });
-}
-
 }  // namespace tessel::spiceread

@@ -4,24 +4,20 @@
 // the caller's `settings_keymap` (in sorted key order) and its lengths,
 // recognised by value alone (a float strictly between 1e-10 and 1e-2 is
 // taken for metres), converted to micrometres.  While the module's names are
-// the originals, renaming and conversion run as one pass over the dict.
+// the originals, renaming and conversion are one pass over the sorted items.
 #include "spiceread/assembly.hpp"
-#include "spiceread/module.hpp"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
+#include "spiceread/module.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
-
-ModuleName k_map_settings_keys{scope(), "_map_settings_keys"};
-ModuleName k_convert_um{scope(), "_convert_um"};
-ModuleName k_is_probably_um{scope(), "_is_probably_um"};
-ModuleName k_patch_settings{scope(), "_patch_settings"};
 
 constexpr double kLow = 1e-10, kHigh = 1e-2, kMetreToMicrometre = 1e6;
 
@@ -29,111 +25,100 @@ bool is_probably_um(double val, double low = kLow, double high = kHigh) {
     return low < val && val < high;
 }
 
-// `v * 1e6` for a float (or float subclass) taken for metres.
+// `v * 1e6` for a float (or float subclass) object.
 nb::object to_micrometres(PyObject *v) {
-    if (PyFloat_CheckExact(v))
-        return nb::steal(PyFloat_FromDouble(PyFloat_AS_DOUBLE(v) * kMetreToMicrometre));
-    nb::object factor = nb::steal(PyFloat_FromDouble(kMetreToMicrometre));
-    PyObject *product = PyNumber_Multiply(v, factor.ptr());
-    if (!product) throw nb::python_error();
-    return nb::steal(product);
+    if (PyFloat_CheckExact(v)) return new_float(PyFloat_AS_DOUBLE(v) * kMetreToMicrometre);
+    nb::object factor = new_float(kMetreToMicrometre);
+    return checked(PyNumber_Multiply(v, factor.ptr()));
 }
 
-// The converted value when `v` is a length in metres, else null.
-nb::object converted(PyObject *v) {
-    if (!PyFloat_Check(v)) return {};
-    double val = PyFloat_AsDouble(v);
-    if (val == -1.0 && PyErr_Occurred()) throw nb::python_error();
-    return is_probably_um(val) ? to_micrometres(v) : nb::object();
+// Converts `value` in place when it is a float taken for metres.
+void convert_value(Value &value) {
+    if (value.is_number()) {
+        if (is_probably_um(value.as_number())) value = Value::number(value.as_number() * kMetreToMicrometre);
+        return;
+    }
+    PyObject *v = value.get().ptr();
+    if (!PyFloat_Check(v)) return;
+    double d = PyFloat_AsDouble(v);
+    if (d == -1.0 && PyErr_Occurred()) throw nb::python_error();
+    if (is_probably_um(d)) value = Value::object(to_micrometres(v));
 }
 
-// Held strongly: a key's hash or a value's multiplication may run Python
-// code that changes the settings dict while it is being read.
-using Item = std::pair<nb::object, nb::object>;
+bool key_less(const Setting &a, const Setting &b) {
+    return PyUnicode_Compare(a.key.ptr(), b.key.ptr()) < 0;
+}
+
+// A stable sort by text key: in place for the handful of settings of a
+// line, merge sort beyond.
+void sort_by_key(Setting *items, std::size_t size) {
+    constexpr std::size_t kFew = 16;
+    if (size > kFew) return std::stable_sort(items, items + size, key_less);
+    for (std::size_t k = 1; k < size; ++k) {
+        if (!key_less(items[k], items[k - 1])) continue;
+        Setting moving = std::move(items[k]);
+        std::size_t j = k;
+        for (; j > 0 && key_less(moving, items[j - 1]); --j) items[j] = std::move(items[j - 1]);
+        items[j] = std::move(moving);
+    }
+}
 
 // The items of a settings dict in ascending key order, as `sorted(settings)`
-// gives them.  Element lines carry a handful of settings, so they are sorted
-// in place on the stack; text keys are compared inline, anything else goes
-// through the list sort (which raises for keys that cannot be ordered).
-class SortedItems {
-public:
-    explicit SortedItems(PyObject *settings) {
-        Py_ssize_t n = PyDict_GET_SIZE(settings);
-        if (n > kInline) heap_.resize(static_cast<size_t>(n));
-        Item *items = data();
-        Py_ssize_t pos = 0, i = 0;
-        PyObject *key, *value;
-        bool all_text = true;
-        while (PyDict_Next(settings, &pos, &key, &value)) {
-            items[i++] = {nb::borrow(key), nb::borrow(value)};
-            all_text = all_text && PyUnicode_CheckExact(key);
-        }
-        size_ = i;
-        if (all_text) {
-            // Insertion sort: stable, and fastest for the few keys of a line.
-            for (Py_ssize_t k = 1; k < size_; ++k) {
-                Item moving = std::move(items[k]);
-                Py_ssize_t j = k;
-                for (; j > 0 &&
-                       PyUnicode_Compare(moving.first.ptr(), items[j - 1].first.ptr()) < 0;
-                     --j)
-                    items[j] = std::move(items[j - 1]);
-                items[j] = std::move(moving);
-            }
-        } else {
-            sort_by_list(settings);
-        }
+// gives them; keys that cannot be ordered among themselves raise as the
+// list sort does.  Items are held strongly: a key's comparison may run
+// Python code that changes the dict.
+std::vector<Setting> sorted_items(nb::handle settings) {
+    std::vector<Setting> items;
+    items.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(settings.ptr())));
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    bool all_text = true;
+    while (PyDict_Next(settings.ptr(), &pos, &key, &value)) {
+        items.push_back({nb::borrow(key), Value::object(nb::borrow(value))});
+        all_text = all_text && PyUnicode_CheckExact(key);
     }
-
-    const Item *begin() const { return data(); }
-    const Item *end() const { return data() + size_; }
-
-private:
-    static constexpr Py_ssize_t kInline = 8;
-
-    Item *data() { return heap_.empty() ? inline_ : heap_.data(); }
-    const Item *data() const { return heap_.empty() ? inline_ : heap_.data(); }
-
-    void sort_by_list(PyObject *settings) {
-        nb::object keys = nb::steal(PyDict_Keys(settings));
-        if (!keys.is_valid() || PyList_Sort(keys.ptr()) < 0) throw nb::python_error();
-        Item *items = data();
-        for (Py_ssize_t i = 0; i < size_; ++i) {
-            PyObject *k = PyList_GET_ITEM(keys.ptr(), i);
-            PyObject *v = PyDict_GetItemWithError(settings, k);
-            if (!v) {
-                if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, k);
-                throw nb::python_error();
-            }
-            items[i] = {nb::borrow(k), nb::borrow(v)};
-        }
+    if (all_text) {
+        sort_by_key(items.data(), items.size());
+        return items;
     }
+    nb::object keys = checked(PyDict_Keys(settings.ptr()));
+    if (PyList_Sort(keys.ptr()) < 0) throw nb::python_error();
+    items.clear();
+    for (nb::handle k : nb::borrow<nb::list>(keys)) {
+        nb::object v = dict_get(settings, k);
+        if (!v.is_valid()) raise_error(PyExc_KeyError, k);
+        items.push_back({nb::borrow(k), Value::object(std::move(v))});
+    }
+    return items;
+}
 
-    Item inline_[kInline];
-    std::vector<Item> heap_;
-    Py_ssize_t size_ = 0;
-};
-
-// `_map_settings_keys`, converting lengths on the way when `convert` is set.
-nb::object map_keys(PyObject *settings, PyObject *keymap, bool convert) {
-    nb::object result = nb::steal(PyDict_New());
-    if (!result.is_valid()) throw nb::python_error();
-    if (PyDict_GET_SIZE(settings) == 0) return result;
-    bool renaming = PyDict_GET_SIZE(keymap) != 0;
-    for (const auto &[key_object, value_object] : SortedItems(settings)) {
-        PyObject *key = key_object.ptr(), *value = value_object.ptr();
-        PyObject *new_key = key;
-        if (renaming) {
-            PyObject *mapped = PyDict_GetItemWithError(keymap, key);
-            if (mapped)
-                new_key = mapped;
-            else if (PyErr_Occurred())
-                throw nb::python_error();
+// Items of the reading's own IR in ascending key order, each key once with
+// the value written last (the keys are all text).
+std::size_t sort_own_items(Setting *items, std::size_t size) {
+    sort_by_key(items, size);
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < size; ++k) {
+        if (kept > 0 && !key_less(items[kept - 1], items[k])) {
+            items[kept - 1] = std::move(items[k]);
+            continue;
         }
-        nb::object new_value = convert ? converted(value) : nb::object();
-        if (PyDict_SetItem(result.ptr(), new_key,
-                           new_value.is_valid() ? new_value.ptr() : value) < 0)
-            throw nb::python_error();
+        if (kept != k) items[kept] = std::move(items[k]);
+        ++kept;
+    }
+    return kept;
+}
+
+// `_map_settings_keys` on sorted items, converting lengths when `convert`.
+nb::object map_items(Setting *items, std::size_t size, nb::handle keymap, bool convert) {
+    nb::dict result = new_dict();
+    const bool renaming = PyDict_GET_SIZE(keymap.ptr()) != 0;
+    for (std::size_t k = 0; k < size; ++k) {
+        Setting &item = items[k];
+        nb::object key = item.key;
+        if (renaming)
+            if (nb::object mapped = dict_get(keymap, key)) key = std::move(mapped);
+        if (convert) convert_value(item.value);
+        set_item(result, key, item.value.get());
     }
     return result;
 }
@@ -141,97 +126,73 @@ nb::object map_keys(PyObject *settings, PyObject *keymap, bool convert) {
 nb::object map_settings_keys(nb::handle settings, nb::handle settings_keymap) {
     exact_dict(settings, "_map_settings_keys", "settings");
     exact_dict(settings_keymap, "_map_settings_keys", "settings_keymap");
-    return map_keys(settings.ptr(), settings_keymap.ptr(), false);
+    std::vector<Setting> items = sorted_items(settings);
+    return map_items(items.data(), items.size(), settings_keymap, false);
 }
 
-nb::object convert_um(nb::handle settings) {
+// `_convert_um`, in place, through `route` for `_is_probably_um`.
+nb::object convert_um(nb::handle settings, Route &route) {
     exact_dict(settings, "_convert_um", "settings");
-    nb::object threshold = k_is_probably_um.get();
-    bool inline_threshold = k_is_probably_um.is_original(threshold);
+    const bool inline_threshold = route.original(Name::_is_probably_um);
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(settings.ptr(), &pos, &key, &value)) {
         if (!PyFloat_Check(value)) continue;
-        nb::object new_value;
+        nb::object held = nb::borrow(value), new_value;
         if (inline_threshold) {
-            new_value = converted(value);
-        } else {
-            if (truthy(threshold(nb::handle(value)))) new_value = to_micrometres(value);
+            Value v = Value::object(held);
+            convert_value(v);
+            if (v.get().ptr() != value) new_value = nb::borrow(v.get());
+        } else if (truthy(call(route.get(Name::_is_probably_um), held))) {
+            new_value = to_micrometres(value);
         }
         // Replacing the value of a present key leaves the iteration intact.
-        if (new_value.is_valid() &&
-            PyDict_SetItem(settings.ptr(), key, new_value.ptr()) < 0)
-            throw nb::python_error();
+        if (new_value.is_valid()) set_item(settings, nb::handle(key), new_value);
     }
     return nb::borrow(settings);
-}
-
-nb::object patch_settings(nb::handle settings, nb::handle settings_keymap) {
-    exact_dict(settings, "_patch_settings", "settings");
-    exact_dict(settings_keymap, "_patch_settings", "settings_keymap");
-    return SettingsPatcher()(settings, settings_keymap);
 }
 
 }  // namespace
 
-SettingsPatcher::SettingsPatcher() {
-    nb::object patch = k_patch_settings.get();
-    if (!k_patch_settings.is_original(patch)) {
-        patch_ = std::move(patch);
-        return;
-    }
-    nb::object map = k_map_settings_keys.get();
-    nb::object convert = k_convert_um.get();
-    bool map_original = k_map_settings_keys.is_original(map);
-    bool convert_original = k_convert_um.is_original(convert);
-    if (!map_original) map_ = std::move(map);
-    if (!convert_original) convert_ = std::move(convert);
-    fused_ = map_original && convert_original &&
-             k_is_probably_um.is_original(k_is_probably_um.get());
+namespace {
+
+// The settings as a dict, as the record holds them.
+nb::object as_dict(const SettingsInput &settings) {
+    if (settings.object.is_valid()) return settings.object;
+    nb::dict dict = new_dict();
+    for (std::size_t k = 0; k < settings.size; ++k)
+        set_item(dict, settings.items[k].key, settings.items[k].value.get());
+    return dict;
 }
 
-nb::object SettingsPatcher::operator()(nb::handle settings,
-                                       nb::handle settings_keymap) const {
-    if (patch_.is_valid()) return patch_(settings, settings_keymap);
-    exact_dict(settings, "_patch_settings", "settings");
+// `_patch_settings` itself.
+nb::object patch_own(const SettingsInput &settings, nb::handle settings_keymap, Route &route) {
+    const bool own_items = !settings.object.is_valid();
+    if (!own_items) exact_dict(settings.object, "_patch_settings", "settings");
     exact_dict(settings_keymap, "_patch_settings", "settings_keymap");
-    if (fused_) return map_keys(settings.ptr(), settings_keymap.ptr(), true);
-    nb::object mapped = map_.is_valid() ? map_(settings, settings_keymap)
-                                        : map_settings_keys(settings, settings_keymap);
-    return convert_.is_valid() ? convert_(mapped) : convert_um(mapped);
+
+    if (route.original({Name::_map_settings_keys, Name::_convert_um, Name::_is_probably_um})) {
+        if (own_items) {
+            std::size_t size = sort_own_items(settings.items, settings.size);
+            return map_items(settings.items, size, settings_keymap, true);
+        }
+        std::vector<Setting> items = sorted_items(settings.object);
+        return map_items(items.data(), items.size(), settings_keymap, true);
+    }
+    nb::object dict = as_dict(settings);
+    nb::object mapped = route.original(Name::_map_settings_keys)
+                            ? map_settings_keys(dict, settings_keymap)
+                            : call(route.get(Name::_map_settings_keys), dict, settings_keymap);
+    return route.original(Name::_convert_um) ? convert_um(mapped, route)
+                                             : call(route.get(Name::_convert_um), mapped);
 }
 
-nb::object SettingsPatcher::take_over(nb::handle settings,
-                                      nb::handle settings_keymap) const {
-    // Held by the record and by the caller's reference, nothing else.
-    constexpr Py_ssize_t kUnshared = 2;
-    PyObject *s = settings.ptr(), *keymap = settings_keymap.ptr();
-    if (!fused_ || !PyDict_CheckExact(s) || !PyDict_CheckExact(keymap) ||
-        Py_REFCNT(s) != kUnshared)
-        return (*this)(settings, settings_keymap);
-    PyObject *previous = nullptr;
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    bool renaming = PyDict_GET_SIZE(keymap) != 0;
-    while (PyDict_Next(s, &pos, &key, &value)) {
-        if (!PyUnicode_CheckExact(key) ||
-            (previous && PyUnicode_Compare(previous, key) > 0))
-            return (*this)(settings, settings_keymap);
-        if (renaming) {
-            int found = PyDict_Contains(keymap, key);
-            if (found < 0) throw nb::python_error();
-            if (found) return (*this)(settings, settings_keymap);
-        }
-        previous = key;
-    }
-    pos = 0;
-    while (PyDict_Next(s, &pos, &key, &value)) {
-        nb::object new_value = converted(value);
-        // Replacing the value of a present key leaves the iteration intact.
-        if (new_value.is_valid() && PyDict_SetItem(s, key, new_value.ptr()) < 0)
-            throw nb::python_error();
-    }
-    return nb::borrow(settings);
+}  // namespace
+
+nb::object patch_settings(const SettingsInput &settings, nb::handle settings_keymap, Route &route) {
+    if (!route.original(Name::_patch_settings))
+        return call(route.get(Name::_patch_settings), as_dict(settings), settings_keymap);
+    return patch_own(settings, settings_keymap, route);
 }
 
 void def_map_settings_keys(nb::module_ &m) {
@@ -240,7 +201,13 @@ void def_map_settings_keys(nb::module_ &m) {
 }
 
 void def_convert_um(nb::module_ &m) {
-    m.def("_convert_um", &convert_um, nb::arg("settings").none());
+    m.def(
+        "_convert_um",
+        [](nb::handle settings) {
+            Route route;
+            return convert_um(settings, route);
+        },
+        nb::arg("settings").none());
 }
 
 void def_is_probably_um(nb::module_ &m) {
@@ -250,8 +217,15 @@ void def_is_probably_um(nb::module_ &m) {
 }
 
 void def_patch_settings(nb::module_ &m) {
-    m.def("_patch_settings", &patch_settings, nb::arg("settings").none(),
-          nb::arg("settings_keymap").none());
+    m.def(
+        "_patch_settings",
+        [](nb::handle settings, nb::handle settings_keymap) {
+            exact_dict(settings, "_patch_settings", "settings");
+            exact_dict(settings_keymap, "_patch_settings", "settings_keymap");
+            Route route;
+            return patch_own({nullptr, 0, nb::borrow(settings)}, settings_keymap, route);
+        },
+        nb::arg("settings").none(), nb::arg("settings_keymap").none());
 }
 
 }  // namespace tessel::spiceread

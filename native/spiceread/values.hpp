@@ -1,23 +1,48 @@
-// Setting values: the text after the "=" of a setting word to a Python value.
-//
-// The IR builder calls `parse_value_text` once per setting word, so it works
-// on the UTF-8 bytes it was handed and makes no Python object it does not
-// return: a number becomes its float directly, with no intermediate str.
+// Value evaluation: the text after the "=" of a setting word to a host
+// value, and the `Value` that holds it until a result needs the object.
 #pragma once
 
 #include <string_view>
 
 #include <nanobind/nanobind.h>
 
+#include "spiceread/route.hpp"
+
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
-// `_parse_value(value, **kwargs)` for `utf8_value`, the value text as UTF-8;
-// `kwargs` is a dict (possibly empty) of the parameters a single-quoted value
-// may name.  Returns None, a float, a str or what evaluating a single-quoted
-// value gives, and issues the ParseWarning for an unresolved value itself
-// (attributed to the Python line that called into the module).
-nb::object parse_value_text(std::string_view utf8_value, nb::handle kwargs);
+// A setting value: a number not yet made into a float (most values, and
+// the only ones the metre conversion may still change), or a host object.
+class Value {
+public:
+    Value() = default;
+    static Value number(double value) {
+        Value v;
+        v.number_ = value;
+        v.is_number_ = true;
+        return v;
+    }
+    static Value object(nb::object value) {
+        Value v;
+        v.object_ = std::move(value);
+        return v;
+    }
+
+    bool is_number() const { return is_number_; }
+    double as_number() const { return number_; }
+    // The host object, made on first use for a number.
+    nb::handle get();
+
+private:
+    nb::object object_;
+    double number_ = 0.0;
+    bool is_number_ = false;
+};
+
+// `_parse_value(value, **kwargs)` on the UTF-8 text of a value, through
+// `route` (a replaced `_parse_value` or `_eval` is called with host objects).
+// `kwargs` is a dict, only read.
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route);
 
 }  // namespace tessel::spiceread

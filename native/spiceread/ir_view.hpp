@@ -1,0 +1,98 @@
+// The IR as netlist assembly reads it.  Assembly is written once, against
+// this interface; the IR behind it is either the reading's own C++ IR or a
+// dict of Python records (what `_parse_into_ir` returned, or what a caller
+// of `_recursive_netlist_from_ir` built), read through their attributes.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include <nanobind/nanobind.h>
+
+#include "spiceread/assembly.hpp"
+#include "spiceread/ir.hpp"
+
+namespace tessel::spiceread {
+
+namespace nb = nanobind;
+
+struct SubcktView {
+    nb::object component;
+    nb::object ports;       // its declared ports
+    SettingsInput settings;
+    std::size_t children = 0;
+    text::Position where;   // unknown for a record
+    nb::object record;      // the Python record, when there is one
+    nb::object child_ids;   // its `children_ids` as a list or tuple (records)
+    std::uint32_t index = 0;  // subcircuit index (the reading's own IR)
+};
+
+// One child of a subcircuit, refilled for each child.
+struct Child {
+    nb::object name, component;
+    std::vector<nb::object> nets;
+    SettingsInput settings;
+    bool has_comment = false;
+    std::string_view comment_utf8;  // the comment, when `comment` is invalid
+    nb::object comment;
+    text::Position where;
+};
+
+class IrView {
+public:
+    virtual ~IrView() = default;
+    // How many subcircuits to assemble, in the IR's order.
+    virtual std::size_t subckt_count() = 0;
+    virtual void subckt(std::size_t k, SubcktView &out) = 0;
+    // Child `k` of `subckt` (a missing record is a KeyError).
+    virtual void child(const SubcktView &subckt, std::size_t k, Child &out) = 0;
+    // The declared ports of the file's own subcircuit named `component`, or
+    // None: what an instance of a subcircuit that the PDK does not know
+    // takes for port names.
+    virtual nb::object local_ports(nb::handle component) = 0;
+};
+
+// The reading's own IR.
+class OwnIrView final : public IrView {
+public:
+    explicit OwnIrView(Ir &ir);
+    std::size_t subckt_count() override { return subckts_.size(); }
+    void subckt(std::size_t k, SubcktView &out) override;
+    void child(const SubcktView &subckt, std::size_t k, Child &out) override;
+    nb::object local_ports(nb::handle component) override;
+
+private:
+    nb::object ports_of(const text::Subckt &s);
+
+    Ir &ir_;
+    std::vector<std::uint32_t> subckts_;  // closed subcircuits, in the IR's order
+    nb::object local_;
+};
+
+// A dict of records and a dict of comments, as Python hands them over.
+class RecordIrView final : public IrView {
+public:
+    // `comments`: a dict, or None.
+    RecordIrView(nb::handle ir, nb::handle comments, Route &route)
+        : ir_(ir), comments_(comments), route_(route) {}
+
+    // The `Subckt` records of the IR, in its order (picked on first use).
+    const std::vector<nb::object> &subckts();
+
+    std::size_t subckt_count() override { return subckts().size(); }
+    void subckt(std::size_t k, SubcktView &out) override { describe(subckts()[k], out); }
+    void child(const SubcktView &subckt, std::size_t k, Child &out) override;
+    nb::object local_ports(nb::handle component) override;
+
+    void describe(nb::handle record, SubcktView &out);
+
+private:
+    nb::handle ir_, comments_;
+    Route &route_;
+    std::vector<nb::object> subckts_;
+    bool picked_ = false;
+    nb::object local_;
+};
+
+}  // namespace tessel::spiceread

@@ -1,0 +1,120 @@
+#include "spiceread/strings.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "common/objects.hpp"
+#include "common/unpack.hpp"
+#include "common/utf8.hpp"
+
+namespace tessel::spiceread {
+
+namespace {
+
+// Eight bytes at a time: the cached words are short.
+std::uint64_t hash_bytes(std::string_view text) {
+    const char *p = text.data();
+    std::size_t n = text.size();
+    std::uint64_t h = n * 0x9E3779B97F4A7C15ull;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    }
+    std::uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+    return h ^ (h >> 29);
+}
+
+}  // namespace
+
+StrCache::StrCache() : slots_(new Slot[kSlots]) {}
+
+nb::object StrCache::get(std::string_view text) {
+    if (text.size() > kMaxSize) return str_from_utf8(text);
+    Slot &slot = slots_[hash_bytes(text) & (kSlots - 1)];
+    if (slot.str.is_valid() && slot.size == text.size() &&
+        std::memcmp(slot.bytes, text.data(), text.size()) == 0)
+        return slot.str;
+    nb::str str = str_from_utf8(text);
+    slot.str = str;
+    slot.size = static_cast<std::uint8_t>(text.size());
+    std::memcpy(slot.bytes, text.data(), text.size());
+    return str;
+}
+
+const NetlistKeys &netlist_keys() {
+    static const NetlistKeys keys{interned("instances"), interned("connections"),
+                                  interned("ports"),     interned("settings"),
+                                  interned("placements"), interned("component")};
+    return keys;
+}
+
+nb::str positional_port(Py_ssize_t i) {
+    // Components rarely have more than a handful of terminals.
+    constexpr Py_ssize_t kShared = 64;
+    static std::vector<PyObject *> shared;
+    if (i < kShared) {
+        if (shared.empty()) {
+            shared.reserve(kShared);
+            for (Py_ssize_t k = 0; k < kShared; ++k) {
+                PyObject *s = checked(PyUnicode_FromFormat("o%zd", k + 1)).release().ptr();
+                PyUnicode_InternInPlace(&s);
+                shared.push_back(s);
+            }
+        }
+        return nb::borrow<nb::str>(shared[static_cast<std::size_t>(i)]);
+    }
+    return nb::steal<nb::str>(checked(PyUnicode_FromFormat("o%zd", i + 1)).release());
+}
+
+nb::object join_instance_port(nb::handle name_object, nb::handle port_object) {
+    PyObject *name = name_object.ptr(), *port = port_object.ptr();
+    if (!PyUnicode_CheckExact(name) || !PyUnicode_CheckExact(port))
+        return checked(PyUnicode_FromFormat("%S,%S", format_text(name).ptr(),
+                                            format_text(port).ptr()));
+    const Py_ssize_t n1 = PyUnicode_GET_LENGTH(name), n2 = PyUnicode_GET_LENGTH(port);
+    const Py_UCS4 max1 = PyUnicode_MAX_CHAR_VALUE(name), max2 = PyUnicode_MAX_CHAR_VALUE(port);
+    nb::object result = checked(PyUnicode_New(n1 + 1 + n2, max1 > max2 ? max1 : max2));
+    PyObject *out = result.ptr();
+    if (PyUnicode_IS_ASCII(name) && PyUnicode_IS_ASCII(port)) {
+        auto *data = static_cast<char *>(PyUnicode_DATA(out));
+        std::memcpy(data, PyUnicode_DATA(name), static_cast<std::size_t>(n1));
+        data[n1] = ',';
+        std::memcpy(data + n1 + 1, PyUnicode_DATA(port), static_cast<std::size_t>(n2));
+        return result;
+    }
+    if (PyUnicode_CopyCharacters(out, 0, name, 0, n1) < 0 || PyUnicode_WriteChar(out, n1, ',') < 0 ||
+        PyUnicode_CopyCharacters(out, n1 + 1, port, 0, n2) < 0)
+        throw nb::python_error();
+    return result;
+}
+
+bool has_one_comma(PyObject *text) {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (PyUnicode_IS_ASCII(text)) {
+        const char *data = static_cast<const char *>(PyUnicode_DATA(text));
+        const void *first = std::memchr(data, ',', static_cast<std::size_t>(n));
+        if (!first) return false;
+        const char *after = static_cast<const char *>(first) + 1;
+        return !std::memchr(after, ',', static_cast<std::size_t>(data + n - after));
+    }
+    const Py_ssize_t first = PyUnicode_FindChar(text, ',', 0, n, 1);
+    if (first < 0) return false;
+    return PyUnicode_FindChar(text, ',', first + 1, n, 1) < 0;
+}
+
+std::pair<nb::object, nb::object> split_instance_port(nb::handle text) {
+    nb::object parts;
+    if (PyUnicode_CheckExact(text.ptr())) {
+        static PyObject *const comma = interned(",");
+        parts = checked(PyUnicode_Split(text.ptr(), comma, -1));
+    } else {
+        parts = text.attr("split")(",");
+    }
+    return unpack_pair(parts);
+}
+
+}  // namespace tessel::spiceread
