@@ -73,7 +73,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             return USAGE
         except CommandError as e:
             say(e.where, e.message)
-            return e.status
+            return INPUT_PROBLEM
         except OutputClosed:
             return INPUT_PROBLEM
         except KeyboardInterrupt:

@@ -27,13 +27,12 @@ _LOCATION_NOTE = re.compile(r"(?P<where>.+:\d+): (?P<statement>.*)")
 
 
 class CommandError(Exception):
-    """A problem to report as one line, ending the command with `status`."""
+    """An input problem to report as one line (exit status 1)."""
 
-    def __init__(self, where: str | None, message: str, status: int = INPUT_PROBLEM) -> None:
+    def __init__(self, where: str | None, message: str) -> None:
         super().__init__(message)
         self.where = where
         self.message = message
-        self.status = status
 
 
 class UsageError(Exception):
