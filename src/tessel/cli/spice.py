@@ -160,12 +160,15 @@ def _prepare_project(args: argparse.Namespace) -> None:
 
 def _read(name: str, args: argparse.Namespace) -> Any:
     """The netlist dictionary of the file `name`, or None when it cannot be read (reported)."""
-    from tessel.core.spiceread import parse_oc_spice
+    from tessel.core.spiceread import ParseWarning, parse_oc_spice
 
     where = "<stdin>" if name == STDIN else name
     params = {key: parse_number_or_text(value) for key, value in args.param}
+    netlist, failure = None, None
     with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
+        # Every warning of the reader, each on its line; other warnings (of the
+        # libraries it imports) as Python's filters decide.
+        warnings.simplefilter("always", ParseWarning)
         try:
             netlist = parse_oc_spice(
                 sys.stdin if name == STDIN else name,
@@ -174,11 +177,12 @@ def _read(name: str, args: argparse.Namespace) -> Any:
                 **params,
             )
         except Exception as e:  # noqa: BLE001 - every failure becomes one line
-            report(where, e)
-            netlist = None
+            failure = e
     if not args.quiet:
         for warning in caught:
             say(where, f"warning: {warning.message}")
+    if failure is not None:
+        report(where, failure)
     if args.verbose and netlist is not None:
         say(where, f"{len(netlist)} netlists: {', '.join(netlist) or '-'}")
     return netlist
