@@ -95,13 +95,19 @@ def write_stdout(text: str) -> None:
             sys.stdout.write(text[start : start + _PIECE])
             sys.stdout.flush()
     except BrokenPipeError:
-        # Python flushes stdout once more when it exits; let that go nowhere.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
+        _discard_stdout()
         raise OutputClosed from None
     except OSError as e:
+        _discard_stdout()
         raise CommandError(STDOUT, describe(e)) from None
+
+
+def _discard_stdout() -> None:
+    # What is left in the buffer is flushed again when Python exits; let it go
+    # nowhere, or the exit status becomes 120.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
 
 
 def write_file(path: Path, text: str) -> None:
