@@ -124,7 +124,7 @@ def register(paths: Sequence[Path] = (), *, reload: bool = True, verbose: bool =
             reason = record.message or "its cells could not be registered"
             if reason not in reasons:
                 reasons.append(reason)
-    # Failures are logged by file name alone; they are reported above by path.
+    # Failures are logged by file name alone; they are reported by path instead.
     known = {
         text
         for file, reasons in result.failures.items()
