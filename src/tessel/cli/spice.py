@@ -184,5 +184,5 @@ def _read(name: str, args: argparse.Namespace) -> Any:
     if failure is not None:
         report(where, failure)
     if args.verbose and netlist is not None:
-        say(where, f"{len(netlist)} netlists: {', '.join(netlist) or '-'}")
+        say(where, f"netlists read: {', '.join(netlist) or '-'}")
     return netlist
