@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 from tessel.cli import main
-from tessel.cli import register as cli
+from tessel.cli import project as cli
 from tessel.core import database as db
 from tessel.models import FactoryRecord
 
@@ -54,20 +54,40 @@ def test_reports_added_updated_and_removed(project, fake_pdk, capsys):
         add=[rec("fresh"), rec("old", source="chip/cells/b.py"), rec("broken", "ERROR")],
         remove=["gone"],
     )
-    assert main(["register"]) == 0
+    # A cell that failed to register fails the command, named by its file in the project.
+    assert main(["register"]) == 1
     assert fake_pdk.calls == [([], True)]
-    assert capsys.readouterr().out.splitlines() == [
+    out, err = capsys.readouterr()
+    assert out.splitlines() == [
         "project chip (PDK generic)",
         "added (2): fresh, broken",
         "updated (1): old",
         "removed (1): gone",
+        "failed (1): chip/cells/a.py",
     ]
+    assert err == "tessel: chip/cells/a.py: its cells could not be registered\n"
+
+
+@pytest.mark.parametrize("verbose", [False, True])
+def test_ten_thousand_cells_keep_the_summary_readable(project, fake_pdk, capsys, monkeypatch, verbose):
+    monkeypatch.setenv("COLUMNS", "100")
+    names = [f"cell_{i:05}" for i in range(10_000)]
+    fake_pdk.outcome["add"] = [rec(name) for name in names]
+    assert main(["register", *(["-v"] if verbose else [])]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    if verbose:  # every name on a line of its own
+        assert lines[1:10_002] == ["added (10000):", *(f"  {name}" for name in names)]
+    else:
+        assert len(lines) == 5 and max(map(len, lines)) <= 100
+        assert lines[1].startswith("added (10000): cell_00000, cell_00001, ")
+        assert lines[1].endswith(" more; -v lists them)")
 
 
 def test_paths_become_resolved_files_of_the_project(project, fake_pdk):
     cells = project / "chip" / "cells"
     fake_pdk.outcome["add"] = [rec("x", "ERROR", source="chip/cells/b.py")]
-    assert main(["register", "--no-reload", "cells/a.py", "cells", "../chip/cells/b.py"]) == 0
+    # b.py's cell failed to register: exit status 1.
+    assert main(["register", "--no-reload", "cells/a.py", "cells", "../chip/cells/b.py"]) == 1
     assert fake_pdk.calls == [([cells / "a.py", cells / "__init__.py", cells / "b.py"], False)]
 
 
@@ -100,7 +120,7 @@ def test_registration_failure_is_one_line_and_nonzero(project, fake_pdk, capsys)
     fake_pdk.outcome["error"] = ImportError("Module 'x' does not expose a PDK in its __init__.py.")
     assert main(["register"]) == 1
     err = capsys.readouterr().err
-    assert err == "tessel register: error: ImportError: Module 'x' does not expose a PDK in its __init__.py.\n"
+    assert err == f"tessel: project {project}: ImportError: Module 'x' does not expose a PDK in its __init__.py.\n"
 
 
 # End to end: the real registration on a copy of the example project, each run
@@ -150,14 +170,18 @@ def statuses():
 
 def test_example_project_registers_its_cells(example):
     first = register_command(example)
-    assert first.returncode == 0, first.err
+    # heaters.py does not import: its cells are registered as errors, and the run fails.
+    assert first.returncode == 1, first.err
     assert first.out == [
         "project demo_chip (PDK generic)",
         f"added (5): {', '.join(CELLS)}",
         "updated (0): -",
         "removed (0): -",
+        "failed (1): demo_chip/cells/heaters.py",
     ]
-    assert "heaters.py: No module named 'demo_chip.cells.thermal'" in first.err
+    assert first.err.splitlines() == [
+        "tessel: demo_chip/cells/heaters.py: No module named 'demo_chip.cells.thermal'"
+    ]
     stored = db.get_all_factories()
     assert stored["mzi"].source == "demo_chip/cells/circuits.py"
     assert statuses() == {
@@ -165,21 +189,25 @@ def test_example_project_registers_its_cells(example):
         "heater_straight": ("ERROR", "No module named 'demo_chip.cells.thermal'"),
     }
     again = register_command(example)
-    assert again.returncode == 0, again.err
-    assert again.out[1:] == ["added (0): -", "updated (0): -", "removed (0): -"]
+    assert again.returncode == 1, again.err
+    assert again.out[1:] == [
+        "added (0): -", "updated (0): -", "removed (0): -", "failed (1): demo_chip/cells/heaters.py"
+    ]
 
 
 def test_renamed_and_fixed_cells(example):
-    assert register_command(example).returncode == 0
+    assert register_command(example).returncode == 1
     waveguides = example / "demo_chip" / "cells" / "waveguides.py"
     waveguides.write_text(waveguides.read_text().replace("def taper(", "def taper_linear("))
     renamed = register_command(example)
-    assert renamed.out[1:] == ["added (1): taper_linear", "updated (0): -", "removed (1): taper"]
+    assert renamed.out[1:4] == ["added (1): taper_linear", "updated (0): -", "removed (1): taper"]
     # Registering the fixed file explicitly, from a subfolder, rewrites its records.
     (example / "demo_chip" / "cells" / "thermal.py").write_text("HEATER_RESISTANCE = 0.5\n")
     fixed = register_command(example, "heaters.py", cwd=example / "demo_chip" / "cells")
     assert fixed.returncode == 0, fixed.err
-    assert fixed.out[1:] == ["added (0): -", "updated (1): heater_straight", "removed (0): -"]
+    assert fixed.out[1:] == [
+        "added (0): -", "updated (1): heater_straight", "removed (0): -", "failed (0): -"
+    ]
     assert statuses()["heater_straight"] == ("UNKNOWN", "")
 
 
@@ -211,6 +239,6 @@ def test_two_registrations_at_once_lose_nothing(example):
     # Both start on a project without a database.
     runs = [spawn(TESSEL, "register", cwd=example) for _ in range(2)]
     for result in map(finish, runs):
-        assert result.returncode == 0, result.err
+        assert result.returncode == 1, result.err  # heaters.py does not import
     assert sorted(statuses()) == CELLS
     assert statuses()["heater_straight"][0] == "ERROR"

@@ -2,10 +2,15 @@
 
 from __future__ import annotations
 
+import importlib.metadata
 import json
+import math
 import os
+import shutil
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -13,6 +18,8 @@ import yaml
 
 from tessel.cli import main
 from tessel.cli.spice import parse_number_or_text
+from tessel.core import spiceread
+from tessel.core.spiceread import parse_oc_spice
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
@@ -114,6 +121,40 @@ def test_failures_are_one_line_on_stderr(capsys, tmp_path, content, error):
     assert str(path) in lines[0] and error in lines[0]
 
 
+@pytest.mark.parametrize("quiet", [False, True])
+def test_warnings_name_the_file_and_quiet_silences_them(capsys, tmp_path, quiet):
+    path = tmp_path / "top.sp"
+    path.write_text(PARAMETRISED)
+    status, out, err = run(capsys, path, "--param", "rval=50", "--component-map", "wg=straight",
+                           *(["-q"] if quiet else []))
+    assert status == 0 and json.loads(out)["top"]["instances"]["X1"]["settings"] == {"length": None}
+    assert err == ("" if quiet else f"tessel: {path}: warning: Could not parse 'len'. Setting it to None "
+                   "(to be specified during the circuit call). You can also set the value of 'len' "
+                   "as a keyword argument of ts.parse_oc_spice\n")
+
+
+@pytest.mark.parametrize(
+    ("notes", "expected"),
+    [
+        ([], "{path}: ParseError: Unsupported command: .end."),
+        (["{path}:3: .end"], "{path}:3: ParseError: Unsupported command: .end. [.end]"),
+        (["while reading", "{path}:3: .end"],
+         "{path}:3: ParseError: Unsupported command: .end. [while reading; .end]"),
+    ],
+)
+def test_a_note_with_the_line_places_the_error(capsys, monkeypatch, tmp_path, notes, expected):
+    path = tmp_path / "bad.sp"
+
+    def failing_reader(path_or_buf, **kwargs):
+        error = spiceread.ParseError("Unsupported command: .end.")
+        for note in notes:
+            error.add_note(note.format(path=path_or_buf))
+        raise error
+
+    monkeypatch.setattr(spiceread, "parse_oc_spice", failing_reader)
+    assert run(capsys, path) == (1, "", "tessel: " + expected.format(path=path) + "\n")
+
+
 @pytest.mark.parametrize("option", ["--param", "--component-map", "--settings-keymap"])
 @pytest.mark.parametrize("value", ["novalue", "=5"])
 def test_malformed_pairs_are_usage_errors(capsys, option, value):
@@ -133,3 +174,130 @@ def test_the_installed_command_runs_the_readme_example(tmp_path):
     assert done.returncode == 0, done.stderr
     assert "Xsplit,o1" in done.stdout
 
+
+
+# The installed command in a fresh process, as a user runs it.
+
+TESSEL = shutil.which("tessel", path=str(Path(sys.executable).parent)) or "tessel"
+NON_FINITE = ".subckt t a b\nX1 a m straight length=inf width=nan\nX2 m b straight length=-inf\n.ends\n"
+
+
+def environment(project):
+    env = {k: v for k, v in os.environ.items() if k not in ("TESSEL_PROJECT_DIR", "TESSEL_PDK")}
+    return env if project is None else {**env, "TESSEL_PROJECT_DIR": str(project)}
+
+
+def tessel(*args, cwd=None, project=None, stdout=subprocess.PIPE, **kwargs):
+    return subprocess.run([TESSEL, *map(str, args)], stdout=stdout, stderr=subprocess.PIPE,
+                          text=True, cwd=cwd, env=environment(project), **kwargs)
+
+
+def start(*args, project):
+    return subprocess.Popen([TESSEL, *map(str, args)], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=environment(project))
+
+
+@pytest.mark.parametrize("command", [[TESSEL], [sys.executable, "-m", "tessel"]])
+def test_version_of_the_command_and_of_python_dash_m(command):
+    done = subprocess.run([*command, "--version"], capture_output=True, text=True)
+    assert (done.returncode, done.stdout) == (0, f"tessel {importlib.metadata.version('tessel')}\n")
+
+
+@pytest.fixture
+def inputs(tmp_path):
+    (tmp_path / "t.sp").write_text(NON_FINITE)
+    (tmp_path / "bad.sp").write_text(".subckt top a\n.end\n")
+    return tmp_path
+
+
+def test_several_files_and_stdin_into_one_file(inputs):
+    mzi = EXAMPLES / "mzi.sp"
+    done = tessel("spice", mzi, "-", "t.sp", "bad.sp", "-o", "all.json", cwd=inputs,
+                  project=inputs, input=(EXAMPLES / "ring.sp").read_text())
+    # The bad file fails the run; the others are still read, one result per path as given.
+    assert (done.returncode, done.stdout) == (1, "")
+    assert done.stderr == "tessel: bad.sp: ParseError: Unsupported command: .end.\n"
+    results = json.loads((inputs / "all.json").read_text(), parse_constant=pytest.fail)
+    assert list(results) == [str(mzi), "-", "t.sp"]
+    assert results[str(mzi)] == json.loads(json.dumps(parse_oc_spice(mzi)))
+    assert list(results["-"]) == ["ring_filter"]
+    # JSON has no infinities: they are written as strings.
+    instances = results["t.sp"]["t"]["instances"]
+    assert instances["X1"]["settings"] == {"length": "Infinity", "width": "NaN"}
+    assert instances["X2"]["settings"] == {"length": "-Infinity"}
+
+
+def test_several_files_into_a_folder(inputs):
+    done = tessel("spice", EXAMPLES / "mzi.sp", "t.sp", "--out-dir", "out", "--format", "yaml",
+                  cwd=inputs, project=inputs)
+    assert done.returncode == 0, done.stderr
+    out = inputs / "out"
+    assert sorted(p.name for p in out.iterdir()) == ["mzi.yaml", "t.yaml"]
+    assert yaml.safe_load((out / "mzi.yaml").read_text()) == json.loads(
+        json.dumps(parse_oc_spice(EXAMPLES / "mzi.sp")))
+    instances = yaml.safe_load((out / "t.yaml").read_text())["t"]["instances"]
+    assert instances["X2"]["settings"] == {"length": -math.inf}
+
+
+def test_full_disk_and_closed_pipe_end_without_a_traceback(tmp_path):
+    with open("/dev/full", "w") as device:
+        full = tessel("spice", EXAMPLES / "mzi.sp", project=tmp_path, stdout=device)
+    assert (full.returncode, full.stderr) == (1, "tessel: <stdout>: OSError: No space left on device\n")
+    big = tmp_path / "big.sp"
+    big.write_text(".subckt big a b\n" + "".join(
+        f"R{i} n{i} n{i + 1} r=1\n" for i in range(20000)).replace("n0 ", "a ", 1) + ".ends\n")
+    reader = start("spice", big, project=tmp_path)
+    reader.stdout.read(10)
+    reader.stdout.close()
+    assert reader.wait(timeout=120) == 1
+    assert reader.stderr.read() == b""
+
+
+def test_ctrl_c_while_the_circuit_library_loads_stops_at_once(tmp_path):
+    # Reading the first netlist imports sax and its numerical stack: seconds of native code.
+    reader = start("spice", EXAMPLES / "mzi.sp", project=tmp_path)
+    time.sleep(1.0)
+    reader.send_signal(signal.SIGINT)
+    sent = time.monotonic()
+    _, err = reader.communicate(timeout=60)
+    assert time.monotonic() - sent < 2
+    assert reader.returncode in (-signal.SIGINT, 130) and b"Traceback" not in err
+
+
+PROJECT_NETLIST = ".subckt top in out\nXmzi in mid mzi delta_length=5\nXwg mid out straight_wg\n.ends\n"
+
+
+@pytest.fixture
+def chip(tmp_path):
+    project = tmp_path / "project"
+    shutil.copytree(EXAMPLES / "project", project, ignore=shutil.ignore_patterns(".tessel", "__pycache__"))
+    (project / "top.sp").write_text(PROJECT_NETLIST)
+    return project
+
+
+@pytest.mark.parametrize("how", ["nearest", "--project"])
+def test_netlists_of_project_cells_resolve(chip, tmp_path, how):
+    if how == "nearest":
+        done = tessel("spice", "../top.sp", cwd=chip / "demo_chip")
+    else:
+        done = tessel("spice", chip / "top.sp", "--project", chip, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    top = json.loads(done.stdout)["top"]
+    assert top["connections"] == {"Xmzi,o2": "Xwg,o1"}
+    assert top["ports"] == {"in": "Xmzi,o1", "out": "Xwg,o2"}
+    # The project's broken file is a warning, by its path in the project.
+    assert "demo_chip/cells/heaters.py: warning:" in done.stderr
+
+
+def test_a_broken_pyproject_is_a_settings_problem_not_the_netlists(chip):
+    (chip / "pyproject.toml").write_text("[tool.tessel\n")
+    done = tessel("spice", "top.sp", cwd=chip)
+    assert done.returncode == 1 and done.stdout == ""
+    assert done.stderr.startswith(f"tessel: project settings: Malformed TOML in {chip}")
+    assert "top.sp" not in done.stderr
+
+
+def test_pdk_option_picks_the_pdk(tmp_path):
+    done = tessel("spice", EXAMPLES / "mzi.sp", "--pdk", "no_such_pdk", project=tmp_path)
+    assert done.returncode == 1
+    assert done.stderr == "tessel: PDK 'no_such_pdk': ModuleNotFoundError: No module named 'no_such_pdk'\n"

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/checks.hpp"
+#include "common/signatures.hpp"
 #include "common/warnings.hpp"
 #include "pdk/module.hpp"
 
@@ -132,21 +133,57 @@ void def_cached(nb::module_ &m, const char *name, const char *sig,
 
 void def_get_pdk(nb::module_ &m) {
     m.def("get_pdk", &get_pdk, nb::sig("def get_pdk() -> morrow.Pdk"),
-          "Return the active PDK, activated.\n\n"
-          "The frozen base PDK is built first (once per process).");
+          "Return the project's active PDK, activated.\n"
+          "\n"
+          "The PDK is the one that the project's pyproject.toml names under\n"
+          "[tool.tessel] pdk (or $TESSEL_PDK; \"generic\" by default), imported\n"
+          "once per process.  The frozen base PDK is built first, once.\n"
+          "\n"
+          "Returns:\n"
+          "    The same `morrow.Pdk` object on every call, activated each time.\n"
+          "\n"
+          "Raises:\n"
+          "    ImportError: The PDK package cannot be imported or exposes no\n"
+          "        `PDK`.\n"
+          "    tessel.settings.ProjectConfigError: The project's pyproject.toml\n"
+          "        cannot be read.");
+    publish_signature(m, "get_pdk");
 }
 
 void def_get_base_pdk(nb::module_ &m) {
     def_cached(m, "get_base_pdk", "def get_base_pdk() -> morrow.Pdk", &get_base_pdk,
-               "Return the PDK as shipped, frozen (the active PDK itself when "
-               "the project is a PDK).");
+               "Return the PDK as shipped, before the project's cells are registered.\n"
+               "\n"
+               "Built once per process from a fresh import of the PDK package.\n"
+               "\n"
+               "Returns:\n"
+               "    A `FrozenPdk`, whose attributes cannot be set or deleted (its\n"
+               "    dicts and lists are read-only copies), or the active PDK itself\n"
+               "    when the project is a PDK ([tool.tessel] is-pdk = true).\n"
+               "\n"
+               "Raises:\n"
+               "    ImportError: As `get_pdk`.");
+    publish_signature(m, "get_base_pdk");
 }
 
 void def_activate_pdk_by_name(nb::module_ &m) {
     m.def("activate_pdk_by_name", &activate_pdk_by_name, nb::arg("name").none(),
           nb::sig("def activate_pdk_by_name(name: str) -> morrow.Pdk"),
-          "Deprecated: return `get_pdk()`; the PDK configured in "
-          "'pyproject.toml' is used whatever `name` says.");
+          "Deprecated: use `get_pdk()`.\n"
+          "\n"
+          "Args:\n"
+          "    name: Ignored: the PDK configured in 'pyproject.toml' is used\n"
+          "        whatever it says (the warning says so when they differ).\n"
+          "\n"
+          "Returns:\n"
+          "    The result of `get_pdk()`.\n"
+          "\n"
+          "Raises:\n"
+          "    TypeError: `name` is not exactly a str.\n"
+          "\n"
+          "Warns:\n"
+          "    DeprecationWarning: On every call.");
+    publish_signature(m, "activate_pdk_by_name");
 }
 
 void def_private_get_pdk(nb::module_ &m) {

@@ -39,10 +39,12 @@ void def_frozen_pdk(nb::module_ &m) {
     ns["__setattr__"] = nb::cpp_function(
         &frozen_setattr, nb::is_method(), nb::name("__setattr__"),
         nb::arg("name").none(), nb::arg("value").none(),
-        "Refuse to set any attribute.");
+        nb::sig("def __setattr__(self, name: str, value: object) -> None"),
+        "Refuse to set any attribute: raises AttributeError.");
     ns["__delattr__"] = nb::cpp_function(
         &frozen_delattr, nb::is_method(), nb::name("__delattr__"),
-        nb::arg("name").none(), "Refuse to delete any attribute.");
+        nb::arg("name").none(), nb::sig("def __delattr__(self, name: str) -> None"),
+        "Refuse to delete any attribute: raises AttributeError.");
 
     // Resolving `mw.Pdk` here loads the layout library with the module.
     nb::object base = m.attr("mw").attr("Pdk");

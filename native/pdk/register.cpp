@@ -5,6 +5,7 @@
 // Every step goes through the module's names (its own functions and the lazy
 // bindings of the host services), so each can be replaced in isolation.
 #include "common/checks.hpp"
+#include "common/signatures.hpp"
 #include "common/unpack.hpp"
 #include "pdk/module.hpp"
 
@@ -123,11 +124,30 @@ void def_register_cells(nb::module_ &m) {
           nb::arg("paths").none() = nb::tuple(), nb::arg("reload").none() = true,
           nb::sig("def register_cells(*, paths: Iterable[Path] = (), reload: bool = True) "
                   "-> tuple[list[str], list[str]]"),
-          "Register the project's cell factories into the active PDK and the "
-          "factory database.\n\n"
-          "Files that fail to import get error factories and 'ERROR' records "
-          "instead of aborting.  A non-empty `paths` limits the work to those "
-          "files.  Returns (names added or updated, names removed).");
+          "Register the project's cell factories into the active PDK and the\n"
+          "factory database.\n"
+          "\n"
+          "Cell factories (functions decorated with `morrow.cell`) are found\n"
+          "without importing anything, then their files are imported, shallow\n"
+          "paths first.  A file that fails to import does not stop the others:\n"
+          "its cells become factories that raise its error when called, and\n"
+          "their records are stored with status \"ERROR\".\n"
+          "\n"
+          "Args:\n"
+          "    paths: Files to register; empty (the default) means the whole\n"
+          "        project.  Stored factories of other files are then left as\n"
+          "        they are.\n"
+          "    reload: Re-execute files already imported and re-register the\n"
+          "        project's models.\n"
+          "\n"
+          "Returns:\n"
+          "    (names of the factories added or updated in the database, names\n"
+          "    removed from it).\n"
+          "\n"
+          "Raises:\n"
+          "    TypeError: A positional argument was given.\n"
+          "    ImportError: The PDK cannot be imported (see `get_pdk`).");
+    publish_signature(m, "register_cells");
 }
 
 void def_sort_paths(nb::module_ &m) {

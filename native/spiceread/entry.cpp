@@ -9,6 +9,7 @@
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
+#include "common/signatures.hpp"
 #include "common/unpack.hpp"
 #include "spiceread/ir.hpp"
 #include "spiceread/lines.hpp"
@@ -133,7 +134,48 @@ nb::object parse_oc_spice_into_ir(nb::handle path_or_buf, nb::handle component_m
 void def_parse_oc_spice(nb::module_ &m) {
     m.def("parse_oc_spice", &parse_oc_spice, nb::arg("path_or_buf"),
           nb::arg("settings_keymap") = nb::none(), nb::arg("component_map") = nb::none(),
-          nb::arg("kwargs"), "Parse OC spice.");
+          nb::arg("kwargs"),
+          nb::sig("def parse_oc_spice(path_or_buf: str | pathlib.Path | typing.TextIO, "
+                  "settings_keymap: dict[str, str] | None = None, "
+                  "component_map: dict[str, str] | None = None, "
+                  "**kwargs: typing.Any) -> dict[str, typing.Any]"),
+          "Parse OC spice.\n"
+          "\n"
+          "Read a netlist written in the \"OC spice\" dialect of SPICE and return\n"
+          "the netlist of each subcircuit, ready for `sax.circuit`.\n"
+          "\n"
+          "Args:\n"
+          "    path_or_buf: The netlist: a path (text or `pathlib.Path`, read as\n"
+          "        UTF-8 and closed again), or a readable text stream, read from\n"
+          "        its current position to its end and left open.\n"
+          "    settings_keymap: Renames setting keys: a key found in the map is\n"
+          "        replaced by its value.  Exactly a dict, or None.\n"
+          "    component_map: Renames components (subcircuit names and element\n"
+          "        models) as written in the netlist.  Exactly a dict, or None.\n"
+          "    **kwargs: Values of the parameters that single-quoted setting\n"
+          "        values name.\n"
+          "\n"
+          "Returns:\n"
+          "    A dict from subcircuit name to its netlist, outer subcircuits\n"
+          "    first: \"instances\" (name to component and settings),\n"
+          "    \"connections\" and \"ports\" (in instance ports such as\n"
+          "    \"R1,minus\"), \"placements\" (from `location=` comments) and\n"
+          "    what `sax.netlist` adds.  Lengths written in metres become\n"
+          "    micrometres.\n"
+          "\n"
+          "Raises:\n"
+          "    ParseError: A netlist error the reader recognises: an unsupported\n"
+          "        command, \".ends\" without \".subckt\", a net joining more\n"
+          "        than two terminals.\n"
+          "    TypeError: An argument of the wrong type, or an instance of a\n"
+          "        component whose ports are unknown.\n"
+          "    OSError: The file cannot be opened or read.\n"
+          "\n"
+          "Warns:\n"
+          "    ParseWarning: A single-quoted value that names no parameter and is\n"
+          "        no literal; it becomes None, to be given when the circuit is\n"
+          "        called.");
+    publish_signature(m, "parse_oc_spice");
 }
 
 void def_parse_oc_spice_into_ir(nb::module_ &m) {

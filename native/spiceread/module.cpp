@@ -19,7 +19,13 @@ constexpr const char *kModuleDoc =
     "Note:\n"
     "    This spice parser is experimental and incomplete.\n"
     "    If your file fails to parse, please send it to support@tessel.dev\n"
-    "    and we will look into it.\n";
+    "    and we will look into it.\n"
+    "\n"
+    "`parse_oc_spice` reads a netlist into a dict of netlists, one per\n"
+    "subcircuit.  It raises `ParseError` (a RuntimeError) for netlist errors it\n"
+    "recognises and warns with `ParseWarning` for values it cannot resolve.\n"
+    "The dialect and the result are described in docs/oc-spice.md and\n"
+    "docs/netlist-format.md.\n";
 
 void bind_imports(nb::module_ &m) {
     bind_modules(m, {"ast", "re", "warnings"});

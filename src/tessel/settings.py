@@ -12,6 +12,7 @@ names the project folder instead.  Its settings live in the table
     pdk = "my_pdk"      # import name of the PDK package; "generic" by default
     is-pdk = false      # whether the project is itself a PDK
 
+The environment variable ``TESSEL_PDK`` names the PDK instead of the file.
 Without a project the PDK is "generic", the project is not a PDK, and the
 project name is the folder's name.  The file is read anew on every call, so a
 change of directory or of the file takes effect at once.
@@ -26,16 +27,19 @@ from pathlib import Path
 from typing import Any
 
 __all__ = [
+    "PDK_ENV",
     "PROJECT_DIR_ENV",
     "ProjectConfigError",
     "get_pdk_name",
     "get_project_dir",
     "get_project_name",
     "get_pyproject_path",
+    "has_tool_settings",
     "is_a_pdk",
 ]
 
 PROJECT_DIR_ENV = "TESSEL_PROJECT_DIR"
+PDK_ENV = "TESSEL_PDK"
 DEFAULT_PDK = "generic"
 
 
@@ -102,8 +106,17 @@ def _tool_setting(key: str, default: Any, expected: type) -> Any:
 
 
 def get_pdk_name() -> str:
-    """Return the import name of the project's PDK package ("generic" by default)."""
-    return _tool_setting("pdk", DEFAULT_PDK, str)
+    """Return the import name of the project's PDK package ("generic" by default).
+
+    ``TESSEL_PDK``, when set, wins over the project's file.
+    """
+    return os.environ.get(PDK_ENV) or _tool_setting("pdk", DEFAULT_PDK, str)
+
+
+def has_tool_settings() -> bool:
+    """Return whether the project's pyproject.toml has a ``[tool.tessel]`` table."""
+    path, config = _load()
+    return "tessel" in _table(path, config, "tool")
 
 
 def is_a_pdk() -> bool:

@@ -1,32 +1,83 @@
 """The ``tessel`` command line.
 
-Each subcommand lives in its own module, which provides ``add_parser(subparsers)``
+Each subcommand lives in its own module, which provides ``add_parser(subparsers, common)``
 and sets the parser's ``run`` default to a function taking the parsed arguments
-and returning the exit status.
+and returning the exit status (see `console` for the statuses and how problems are
+reported).
 """
 
 from __future__ import annotations
 
 import argparse
+import signal
 import sys
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
+from contextlib import contextmanager
 
+from .. import __version__
 from . import register, spice
+from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, say
 
 __all__ = ["main"]
 
+EPILOG = "exit status: 0 success, 1 input problem, 2 usage error, 130 interrupted"
+
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="tessel", description=__doc__.splitlines()[0])
-    subparsers = parser.add_subparsers(dest="command", required=True)
-    spice.add_parser(subparsers)
-    register.add_parser(subparsers)
+    parser = argparse.ArgumentParser(
+        prog="tessel",
+        description="tessel: a design environment for chip layouts.",
+        epilog=EPILOG,
+    )
+    parser.add_argument("--version", action="version", version=f"tessel {__version__}")
+    common = argparse.ArgumentParser(add_help=False)
+    chatter = common.add_mutually_exclusive_group()
+    chatter.add_argument(
+        "-q", "--quiet", action="store_true", help="print errors only, no warnings or summaries"
+    )
+    chatter.add_argument(
+        "-v", "--verbose", action="store_true", help="also say what is found and done"
+    )
+    subparsers = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    spice.add_parser(subparsers, common)
+    register.add_parser(subparsers, common)
     return parser
 
 
+@contextmanager
+def _interrupt_ends_the_process() -> Iterator[None]:
+    """Let Ctrl-C kill the process at once, as it does other command-line tools.
+
+    Python's own handler only raises KeyboardInterrupt between bytecodes, and some
+    imports (the circuit library's numerical stack) run long stretches of native
+    code or catch the exception; the run would go on for a minute.
+    """
+    try:
+        previous = signal.signal(signal.SIGINT, signal.SIG_DFL)
+    except ValueError:  # not the main thread: leave signals to its owner
+        yield
+        return
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
-    args = build_parser().parse_args(argv)
-    return args.run(args)
+    with _interrupt_ends_the_process():
+        args = build_parser().parse_args(argv)
+        try:
+            return args.run(args)
+        except UsageError as e:
+            print(f"tessel {args.command}: error: {e}", file=sys.stderr)
+            return USAGE
+        except CommandError as e:
+            say(e.where, e.message)
+            return INPUT_PROBLEM
+        except OutputClosed:
+            return INPUT_PROBLEM
+        except KeyboardInterrupt:
+            return INTERRUPTED
 
 
 if __name__ == "__main__":

@@ -1,32 +1,28 @@
-"""``tessel register [PATH ...]``: register the project's cells into the PDK and the database."""
+"""``tessel register [PATH ...]``: register the project's cells into the PDK and the database.
+
+Prints the project, then one line per category (added, updated, removed, failed) with its
+count and names, shortened to one line (``-v`` lists every name on a line of its own).
+Each file whose cells could not be registered is reported on stderr by its path in the
+project, and makes the exit status 1.
+"""
 
 from __future__ import annotations
 
 import argparse
-import logging
-import sys
-from collections.abc import Iterator, Sequence
-from contextlib import contextmanager
+import shutil
+from collections.abc import Sequence
 from pathlib import Path
 
 from .. import settings
-from ..core import callgraph, database
-from ..core.lazy import lazy_import
-from ..logger import get_logger
-
-# Loading the PDK module loads the layout library: only when registering.
-ts_pdk = lazy_import("tessel.core.pdk")
-
-PROG = "tessel register"
+from ..core import callgraph
+from . import project
+from .console import INPUT_PROBLEM, OK, UsageError, say
 
 
-class UsageError(Exception):
-    """The command was given something it cannot register."""
-
-
-def add_parser(subparsers: argparse._SubParsersAction) -> None:
+def add_parser(subparsers: argparse._SubParsersAction, common: argparse.ArgumentParser) -> None:
     parser = subparsers.add_parser(
         "register",
+        parents=[common],
         help="register the project's cells",
         description="Register the cell factories of the current project (the folder of the "
         "nearest pyproject.toml, or $TESSEL_PROJECT_DIR) into its PDK and its factory "
@@ -44,52 +40,67 @@ def add_parser(subparsers: argparse._SubParsersAction) -> None:
         action="store_false",
         help="keep files that are already imported as they are, and do not re-register models",
     )
-    parser.add_argument(
-        "-v", "--verbose", action="store_true", help="also log what registration finds"
-    )
+    project.add_arguments(parser)
     parser.set_defaults(run=run)
 
 
 def run(args: argparse.Namespace) -> int:
-    try:
-        with _logging(verbose=args.verbose):
-            return _register(args.paths, reload=args.reload)
-    except UsageError as e:
-        print(f"{PROG}: error: {e}", file=sys.stderr)
-        return 2
-    except Exception as e:  # noqa: BLE001 - one line for the user, not a traceback
-        print(f"{PROG}: error: {type(e).__name__}: {e}", file=sys.stderr)
-        return 1
+    with project.selected(args):
+        if project.check_settings() is None:
+            raise UsageError(
+                f"no project: no pyproject.toml in {Path.cwd()} or its parents "
+                f"(or set {settings.PROJECT_DIR_ENV})"
+            )
+        paths = _expand(args.paths, settings.get_project_dir())
+        done = project.register(paths, reload=args.reload, verbose=args.verbose)
+        for file, reasons in done.failures.items():
+            for reason in reasons:
+                say(file, reason)
+        if not args.quiet:
+            for text in done.warnings:
+                say(None, f"warning: {text}")
+            print(f"project {settings.get_project_name()} (PDK {settings.get_pdk_name()})")
+            for label, names in (
+                ("added", done.added),
+                ("updated", done.updated),
+                ("removed", done.removed),
+                ("failed", list(done.failures)),
+            ):
+                print(_summary(label, names, every_name=args.verbose))
+    return INPUT_PROBLEM if done.failures else OK
 
 
-def _register(given: Sequence[str], *, reload: bool) -> int:
-    if settings.get_pyproject_path() is None:
-        raise UsageError(
-            f"no project: no pyproject.toml in {Path.cwd()} or its parents "
-            f"(or set {settings.PROJECT_DIR_ENV})"
-        )
-    project = settings.get_project_dir()
-    paths = _expand(given, project)
-    before = set(database.get_all_factories())
-    added, removed = ts_pdk.register_cells(paths=paths, reload=reload)
-    new = [n for n in added if n not in before]
-    updated = [n for n in added if n in before]
-    # Files that failed to import were logged as warnings while registering.
-    print(f"project {settings.get_project_name()} (PDK {settings.get_pdk_name()})")
-    for label, names in (("added", new), ("updated", updated), ("removed", removed)):
-        print(f"{label} ({len(names)}): {', '.join(names) or '-'}")
-    return 0
+def _summary(label: str, names: Sequence[str], *, every_name: bool) -> str:
+    head = f"{label} ({len(names)}):"
+    if not names:
+        return f"{head} -"
+    if every_name:
+        return "\n".join([head, *(f"  {name}" for name in names)])
+    width = max(shutil.get_terminal_size().columns, 60)
+    line = f"{head} {', '.join(names)}"
+    if len(line) <= width:
+        return line
+    line = head
+    for i, name in enumerate(names):
+        longer = f"{line}{',' if i else ''} {name}"
+        if i and len(longer) + len(_more(names, i)) > width:
+            return line + _more(names, i)
+        line = longer
+    return line
 
 
-def _expand(given: Sequence[str], project: Path) -> list[Path]:
+def _more(names: Sequence[str], shown: int) -> str:
+    return f", ... ({len(names) - shown} more; -v lists them)"
+
+def _expand(given: Sequence[str], project_dir: Path) -> list[Path]:
     """Resolve the PATH arguments into the project's Python files they name."""
     files: dict[Path, None] = {}
     for arg in given:
         path = Path(arg).resolve()
         if not path.exists():
             raise UsageError(f"{arg}: no such file or folder")
-        if not path.is_relative_to(project):
-            raise UsageError(f"{arg}: not inside the project folder {project}")
+        if not path.is_relative_to(project_dir):
+            raise UsageError(f"{arg}: not inside the project folder {project_dir}")
         if path.is_dir():
             found = [p.resolve() for p in callgraph.iter_python_files(path)]
             if not found:
@@ -99,20 +110,3 @@ def _expand(given: Sequence[str], project: Path) -> list[Path]:
         else:
             files[path] = None
     return list(files)
-
-
-@contextmanager
-def _logging(*, verbose: bool) -> Iterator[None]:
-    logger = get_logger()
-    handler = logging.StreamHandler(sys.stderr)
-    handler.setFormatter(logging.Formatter(f"{PROG}: %(message)s"))
-    handler.setLevel(logging.INFO if verbose else logging.WARNING)
-    level = logger.level
-    if verbose:
-        logger.setLevel(logging.INFO)
-    logger.addHandler(handler)
-    try:
-        yield
-    finally:
-        logger.removeHandler(handler)
-        logger.setLevel(level)

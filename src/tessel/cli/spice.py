@@ -1,24 +1,43 @@
-"""``tessel spice FILE``: read an OC spice netlist and print its netlist dictionary.
+"""``tessel spice FILE ...``: read OC spice netlists and print their netlist dictionaries.
 
 Options::
 
+    -o FILE, --output FILE      write the result to FILE instead of stdout
+    --out-dir DIR               write each file's result to DIR/<name>.<format>
     --format json|yaml          output format (json by default)
     --param NAME=VALUE          a netlist parameter; VALUE is a number when it looks like one
     --component-map OLD=NEW     read component OLD as NEW
     --settings-keymap OLD=NEW   rename setting OLD to NEW
+    --project DIR, --pdk NAME   the project whose cells the netlists use, and its PDK
 
-The three NAME=VALUE options may be repeated; for a name given twice the last one counts.
-A netlist that cannot be read gives one line on stderr (file, error type and message)
-and exit status 1.
+FILE ``-`` is standard input.  One file gives its netlist dictionary; several give one
+dictionary from each path (as given) to its netlist dictionary.  The three NAME=VALUE
+options may be repeated; for a name given twice the last one counts.  A file that cannot
+be read gives one line on stderr and makes the exit status 1; the others are still read.
+
+Before reading, the cells of the project are registered (see `tessel register`), so that
+netlists of the project's own cells resolve: the project that ``--project`` names, or else
+the nearest one when it is a tessel project (its pyproject.toml has a ``[tool.tessel]``
+table, or it has a factory database).
 """
 
 from __future__ import annotations
 
 import argparse
-import json
 import re
 import sys
+import warnings
+from pathlib import Path
 from typing import Any
+
+from .. import settings
+from ..core import database
+from . import project
+from .console import INPUT_PROBLEM, OK, CommandError, UsageError, describe, report, say
+from .console import write_file, write_stdout
+from .formats import FORMATS, format_netlist
+
+STDIN = "-"
 
 _NUMBER = re.compile(r"[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?")
 _INTEGER = re.compile(r"[+-]?\d+")
@@ -49,52 +68,121 @@ _PAIR_OPTIONS = (
 )
 
 
-def add_parser(subparsers: argparse._SubParsersAction) -> None:
+def add_parser(subparsers: argparse._SubParsersAction, common: argparse.ArgumentParser) -> None:
     parser = subparsers.add_parser(
         "spice",
-        help="read an OC spice netlist",
-        description="Read an OC spice netlist and print its netlist dictionary.",
+        parents=[common],
+        help="read OC spice netlists",
+        description="Read OC spice netlists and print their netlist dictionaries.",
     )
-    parser.add_argument("file", help="the netlist file")
     parser.add_argument(
-        "--format", choices=("json", "yaml"), default="json", help="output format (default: json)"
+        "files", nargs="+", metavar="FILE", help="a netlist file; - reads standard input"
+    )
+    where = parser.add_mutually_exclusive_group()
+    where.add_argument("-o", "--output", metavar="FILE", type=Path, help="write to FILE")
+    where.add_argument(
+        "--out-dir",
+        metavar="DIR",
+        type=Path,
+        help="write each file's result to DIR/NAME.FORMAT, NAME being the file's name "
+        "without its suffix (stdin for -)",
+    )
+    parser.add_argument(
+        "--format", choices=FORMATS, default="json", help="output format (default: json)"
     )
     for flag, metavar, help_text in _PAIR_OPTIONS:
         parser.add_argument(
             flag, metavar=metavar, type=_pair, action="append", default=[],
             help=f"{help_text}; repeatable",
         )
+    project.add_arguments(parser)
     parser.set_defaults(run=run)
 
 
-def _plain(value: Any) -> Any:
-    """The netlist as JSON types only (tuples become lists, unknown objects text)."""
-    return json.loads(json.dumps(value, default=str))
-
-
-def format_netlist(netlist: dict[str, Any], fmt: str) -> str:
-    if fmt == "yaml":
-        import yaml
-
-        return yaml.safe_dump(_plain(netlist), sort_keys=False)
-    return json.dumps(netlist, indent=2, default=str) + "\n"
-
-
 def run(args: argparse.Namespace) -> int:
-    from tessel.core.spiceread import parse_oc_spice
+    if args.files.count(STDIN) > 1:
+        raise UsageError("standard input (-) can be read only once")
+    targets = _targets(args.files, args.out_dir, args.format) if args.out_dir else None
+    with project.selected(args):
+        _prepare_project(args)
+        results: dict[str, Any] = {}
+        failed = False
+        for name in args.files:
+            netlist = _read(name, args)
+            if netlist is None:
+                failed = True
+            elif targets is not None:
+                write_file(targets[name], format_netlist(netlist, args.format))
+            else:
+                results[name] = netlist
+        if targets is None and results:
+            data = results[args.files[0]] if len(args.files) == 1 else results
+            text = format_netlist(data, args.format)
+            if args.output is not None:
+                write_file(args.output, text)
+            else:
+                write_stdout(text)
+    return INPUT_PROBLEM if failed else OK
 
-    params = {name: parse_number_or_text(value) for name, value in args.param}
+
+def _targets(files: list[str], out_dir: Path, fmt: str) -> dict[str, Path]:
+    targets: dict[str, Path] = {}
+    for name in files:
+        target = out_dir / f"{'stdin' if name == STDIN else Path(name).stem}.{fmt}"
+        if target in targets.values():
+            raise UsageError(f"{name}: another file's result is also written to {target}")
+        targets[name] = target
     try:
-        netlist = parse_oc_spice(
-            args.file,
-            settings_keymap=dict(args.settings_keymap),
-            component_map=dict(args.component_map),
-            **params,
-        )
-        text = format_netlist(netlist, args.format)
-    except Exception as e:  # noqa: BLE001 - every failure becomes one line
-        message = " ".join(str(e).split()) or "(no message)"
-        print(f"tessel spice: {args.file}: {type(e).__name__}: {message}", file=sys.stderr)
-        return 1
-    sys.stdout.write(text)
-    return 0
+        out_dir.mkdir(parents=True, exist_ok=True)
+    except OSError as e:
+        raise CommandError(str(out_dir), describe(e)) from None
+    return targets
+
+
+def _prepare_project(args: argparse.Namespace) -> None:
+    """Check the settings, load the PDK and register the project's cells, if any."""
+    pyproject = project.check_settings()
+    project.load_pdk()
+    if args.project is None and (
+        pyproject is None
+        or not (settings.has_tool_settings() or database.get_database_path().is_file())
+    ):
+        return
+    done = project.register(verbose=args.verbose)
+    if args.quiet:
+        return
+    for file, reasons in done.failures.items():
+        for reason in reasons:
+            say(file, f"warning: its cells fail when used: {reason}")
+    for text in done.warnings:
+        say(None, f"warning: {text}")
+
+
+def _read(name: str, args: argparse.Namespace) -> Any:
+    """The netlist dictionary of the file `name`, or None when it cannot be read (reported)."""
+    from tessel.core.spiceread import ParseWarning, parse_oc_spice
+
+    where = "<stdin>" if name == STDIN else name
+    params = {key: parse_number_or_text(value) for key, value in args.param}
+    netlist, failure = None, None
+    with warnings.catch_warnings(record=True) as caught:
+        # Every warning of the reader, each on its line; other warnings (of the
+        # libraries it imports) as Python's filters decide.
+        warnings.simplefilter("always", ParseWarning)
+        try:
+            netlist = parse_oc_spice(
+                sys.stdin if name == STDIN else name,
+                settings_keymap=dict(args.settings_keymap),
+                component_map=dict(args.component_map),
+                **params,
+            )
+        except Exception as e:  # noqa: BLE001 - every failure becomes one line
+            failure = e
+    if not args.quiet:
+        for warning in caught:
+            say(where, f"warning: {warning.message}")
+    if failure is not None:
+        report(where, failure)
+    if args.verbose and netlist is not None:
+        say(where, f"netlists read: {', '.join(netlist) or '-'}")
+    return netlist

@@ -1,0 +1,144 @@
+"""What every ``tessel`` command shares: exit statuses, one-line messages, writing results.
+
+Exit statuses: 0 success; 1 an input problem (a netlist, a project file or its settings
+could not be read, or the output could not be written); 2 a usage error; 130 interrupted.
+
+Every problem is one line on stderr, ``tessel: WHERE: MESSAGE``, never a traceback.
+"""
+
+from __future__ import annotations
+
+import errno
+import os
+import re
+import sys
+import tempfile
+from pathlib import Path
+
+OK = 0
+INPUT_PROBLEM = 1
+USAGE = 2
+INTERRUPTED = 130
+
+STDOUT = "<stdout>"
+
+# A note that a reader attaches to its exceptions: "path:LINE: statement".
+_LOCATION_NOTE = re.compile(r"(?P<where>.+:\d+): (?P<statement>.*)")
+
+
+class CommandError(Exception):
+    """An input problem to report as one line (exit status 1)."""
+
+    def __init__(self, where: str | None, message: str) -> None:
+        super().__init__(message)
+        self.where = where
+        self.message = message
+
+
+class UsageError(Exception):
+    """The command was given something it cannot work with; reported in the argument parser's
+    style, ``tessel COMMAND: error: MESSAGE``, with exit status 2."""
+
+
+class OutputClosed(Exception):
+    """The reader of our standard output went away (a closed pipe)."""
+
+
+def one_line(text: str) -> str:
+    return " ".join(text.split())
+
+
+def say(where: str | None, message: str) -> None:
+    """Print ``tessel: WHERE: MESSAGE`` on stderr."""
+    prefix = f"tessel: {where}: " if where else "tessel: "
+    print(prefix + one_line(message), file=sys.stderr)
+
+
+def describe(exc: BaseException) -> str:
+    """The exception as ``Type: message`` on one line (an OS error by its reason only)."""
+    if isinstance(exc, OSError) and exc.strerror:
+        message = exc.strerror
+    else:
+        message = one_line(str(exc)) or "(no message)"
+    return f"{type(exc).__name__}: {message}"
+
+
+def report(where: str, exc: BaseException) -> None:
+    """Report `exc` raised while working on `where`.
+
+    A note of the form ``path:LINE: statement`` names the place more exactly: the line
+    then reads ``tessel: path:LINE: Type: message [statement]``; other notes follow in
+    brackets too.
+    """
+    extra, located = [], False
+    for note in getattr(exc, "__notes__", ()):
+        text = one_line(str(note))
+        match = _LOCATION_NOTE.fullmatch(text)
+        if match and not located:
+            where, text, located = match["where"], match["statement"], True
+        extra.append(text)
+    text = describe(exc)
+    if extra:
+        text += " [" + "; ".join(extra) + "]"
+    say(where, text)
+
+
+# One write of many megabytes to a pipe whose reader goes away ends early without an
+# error; pieces of this size make the next one fail.
+_PIECE = 1 << 20
+
+
+def write_stdout(text: str) -> None:
+    """Write `text` to stdout and flush it, so that a failure shows here and not at exit."""
+    try:
+        for start in range(0, len(text), _PIECE):
+            sys.stdout.write(text[start : start + _PIECE])
+            sys.stdout.flush()
+    except BrokenPipeError:
+        _discard_stdout()
+        raise OutputClosed from None
+    except OSError as e:
+        _discard_stdout()
+        raise CommandError(STDOUT, describe(e)) from None
+
+
+def _discard_stdout() -> None:
+    # What is left in the buffer is flushed again when Python exits; let it go
+    # nowhere, or the exit status becomes 120.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
+
+
+def write_file(path: Path, text: str) -> None:
+    """Write `text` to `path` whole or not at all (an interrupted run leaves the old file)."""
+    folder = path.parent
+    try:
+        fd, temporary = tempfile.mkstemp(dir=folder, prefix=f".{path.name}.", suffix=".tmp")
+    except OSError as e:
+        raise CommandError(str(path), describe(e)) from None
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8") as f:
+            f.write(text)
+        os.chmod(temporary, 0o666 & ~_umask())
+        os.replace(temporary, path)
+    except OSError as e:
+        _remove_quietly(temporary)
+        raise CommandError(str(path), describe(e)) from None
+    except BaseException:
+        _remove_quietly(temporary)
+        raise
+
+
+def _umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def _remove_quietly(path: str) -> None:
+    try:
+        os.unlink(path)
+    except OSError as e:
+        if e.errno != errno.ENOENT:
+            raise
