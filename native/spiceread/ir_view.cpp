@@ -1,8 +1,35 @@
 #include "spiceread/ir_view.hpp"
 
+#include <algorithm>
+
 #include "common/objects.hpp"
 
 namespace tessel::spiceread {
+
+// --- numbering texts ----------------------------------------------------------
+
+void TextIds::clear() {
+    texts_.clear();
+    std::fill(slots_.begin(), slots_.end(), 0);
+}
+
+std::uint32_t TextIds::id(std::string_view text) {
+    if (slots_.size() < 2 * (texts_.size() + 1)) {
+        // Grow to keep the table at most half full, and put the texts back.
+        slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
+        for (std::uint32_t k = 0; k < texts_.size(); ++k) {
+            std::size_t i = hash_bytes(texts_[k]) & (slots_.size() - 1);
+            while (slots_[i]) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = k + 1;
+        }
+    }
+    std::size_t i = hash_bytes(text) & (slots_.size() - 1);
+    for (; slots_[i]; i = (i + 1) & (slots_.size() - 1))
+        if (texts_[slots_[i] - 1] == text) return slots_[i] - 1;
+    texts_.push_back(text);
+    slots_[i] = static_cast<std::uint32_t>(texts_.size());
+    return slots_[i] - 1;
+}
 
 // --- the reading's own IR ---------------------------------------------------
 
@@ -30,6 +57,13 @@ void OwnIrView::subckt(std::size_t k, SubcktView &out) {
                                        : SettingsInput{ir_.items(ref), ref.size, {}};
     out.children = s.children.size;
     out.where = s.where;
+    nets_.clear();
+}
+
+void OwnIrView::declared_ports(const SubcktView &subckt, std::vector<std::uint32_t> &out) {
+    const text::Subckt &s = ir_.netlist.subckts[subckt.index];
+    const std::string_view *ports = ir_.netlist.words_of(s.ports);
+    for (std::uint32_t k = 0; k < s.ports.size; ++k) out.push_back(nets_.id(ports[k]));
 }
 
 void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
@@ -40,7 +74,7 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.component = ir_.component(e.component);
     out.nets.clear();
     const std::string_view *nets = ir_.netlist.words_of(e.nets);
-    for (std::uint32_t n = 0; n < e.nets.size; ++n) out.nets.push_back(ir_.str(nets[n]));
+    for (std::uint32_t n = 0; n < e.nets.size; ++n) out.nets.push_back(nets_.id(nets[n]));
     const SettingsRef &ref = ir_.element_settings[index];
     out.settings = ref.dict.is_valid() ? SettingsInput{nullptr, 0, ref.dict}
                                        : SettingsInput{ir_.items(ref), ref.size, {}};
@@ -102,6 +136,20 @@ void RecordIrView::describe(nb::handle record, SubcktView &out) {
     out.child_ids = checked(PySequence_Fast(ids.ptr(), "children_ids must be iterable"));
     out.children = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(out.child_ids.ptr()));
     out.where = {};
+    PyDict_Clear(ids_.ptr());
+    names_.clear();
+}
+
+std::uint32_t RecordIrView::net_id(nb::handle net) {
+    if (nb::object id = dict_get(ids_, net)) return static_cast<std::uint32_t>(PyLong_AsUnsignedLong(id.ptr()));
+    const auto id = static_cast<std::uint32_t>(names_.size());
+    set_item(ids_, net, new_int(id));
+    names_.push_back(nb::borrow(net));
+    return id;
+}
+
+void RecordIrView::declared_ports(const SubcktView &subckt, std::vector<std::uint32_t> &out) {
+    for (nb::handle port : subckt.ports) out.push_back(net_id(port));
 }
 
 void RecordIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
@@ -114,7 +162,7 @@ void RecordIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.settings = {nullptr, 0, get_attr(item, f.settings)};
     out.nets.clear();
     nb::object nets = get_attr(item, f.ports);
-    for (nb::handle net : nets) out.nets.push_back(nb::borrow(net));
+    for (nb::handle net : nets) out.nets.push_back(net_id(net));
     out.comment = comments_.is_none() ? nb::object() : dict_get(comments_, id);
     out.has_comment = out.comment.is_valid();
     out.comment_utf8 = {};

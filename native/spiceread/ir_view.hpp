@@ -12,10 +12,24 @@
 
 #include "spiceread/assembly.hpp"
 #include "spiceread/ir.hpp"
+#include "common/objects.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
+
+// Small numbers for the distinct texts of one subcircuit, in order of first
+// mention.
+class TextIds {
+public:
+    void clear();
+    std::uint32_t id(std::string_view text);
+    std::string_view text(std::uint32_t id) const { return texts_[id]; }
+
+private:
+    std::vector<std::string_view> texts_;
+    std::vector<std::uint32_t> slots_;  // id + 1, or 0 for an empty slot
+};
 
 struct SubcktView {
     nb::object component;
@@ -31,7 +45,7 @@ struct SubcktView {
 // One child of a subcircuit, refilled for each child.
 struct Child {
     nb::object name, component;
-    std::vector<nb::object> nets;
+    std::vector<std::uint32_t> nets;  // net ids (see IrView)
     SettingsInput settings;
     bool has_comment = false;
     std::string_view comment_utf8;  // the comment, when `comment` is invalid
@@ -39,14 +53,23 @@ struct Child {
     text::Position where;
 };
 
+// The nets of the subcircuit being assembled are numbered from 0 in the
+// order in which they are first named (its declared ports first): assembly
+// groups terminals by number, and asks for a net's name only where the
+// name goes into the netlist.
 class IrView {
 public:
     virtual ~IrView() = default;
     // How many subcircuits to assemble, in the IR's order.
     virtual std::size_t subckt_count() = 0;
+    // Subcircuit `k`; its nets are numbered afresh.
     virtual void subckt(std::size_t k, SubcktView &out) = 0;
+    // The numbers of the declared ports of `subckt`, in order.
+    virtual void declared_ports(const SubcktView &subckt, std::vector<std::uint32_t> &out) = 0;
     // Child `k` of `subckt` (a missing record is a KeyError).
     virtual void child(const SubcktView &subckt, std::size_t k, Child &out) = 0;
+    // The name of net `id` of the current subcircuit.
+    virtual nb::object net_name(std::uint32_t id) = 0;
     // The declared ports of the file's own subcircuit named `component`, or
     // None: what an instance of a subcircuit that the PDK does not know
     // takes for port names.
@@ -59,13 +82,16 @@ public:
     explicit OwnIrView(Ir &ir);
     std::size_t subckt_count() override { return subckts_.size(); }
     void subckt(std::size_t k, SubcktView &out) override;
+    void declared_ports(const SubcktView &subckt, std::vector<std::uint32_t> &out) override;
     void child(const SubcktView &subckt, std::size_t k, Child &out) override;
+    nb::object net_name(std::uint32_t id) override { return ir_.str(nets_.text(id)); }
     nb::object local_ports(nb::handle component) override;
 
 private:
     nb::object ports_of(const text::Subckt &s);
 
     Ir &ir_;
+    TextIds nets_;
     std::vector<std::uint32_t> subckts_;  // closed subcircuits, in the IR's order
     nb::object local_;
 };
@@ -82,12 +108,19 @@ public:
 
     std::size_t subckt_count() override { return subckts().size(); }
     void subckt(std::size_t k, SubcktView &out) override { describe(subckts()[k], out); }
+    void declared_ports(const SubcktView &subckt, std::vector<std::uint32_t> &out) override;
     void child(const SubcktView &subckt, std::size_t k, Child &out) override;
+    nb::object net_name(std::uint32_t id) override { return names_[id]; }
     nb::object local_ports(nb::handle component) override;
 
+    // `record` as the subcircuit to assemble; its nets are numbered afresh.
     void describe(nb::handle record, SubcktView &out);
 
 private:
+    std::uint32_t net_id(nb::handle net);
+
+    nb::dict ids_ = new_dict();      // net -> number
+    std::vector<nb::object> names_;  // number -> net
     nb::handle ir_, comments_;
     Route &route_;
     std::vector<nb::object> subckts_;

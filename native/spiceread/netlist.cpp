@@ -22,31 +22,6 @@ namespace tessel::spiceread {
 
 namespace {
 
-// The declared (external) ports of a subcircuit, for membership tests of
-// every terminal's net: a set when they are all texts, as `in` on the tuple
-// would answer the same for a text net.
-class DeclaredPorts {
-public:
-    explicit DeclaredPorts(nb::handle ports) : ports_(ports) {
-        if (!PyTuple_CheckExact(ports.ptr())) return;
-        for (nb::handle p : nb::borrow<nb::tuple>(ports))
-            if (!PyUnicode_CheckExact(p.ptr())) return;
-        set_ = checked(PySet_New(ports.ptr()));
-    }
-
-    bool contains(nb::handle net) const {
-        int found = set_.is_valid() && PyUnicode_CheckExact(net.ptr())
-                        ? PySet_Contains(set_.ptr(), net.ptr())
-                        : PySequence_Contains(ports_.ptr(), net.ptr());
-        if (found < 0) throw nb::python_error();
-        return found;
-    }
-
-private:
-    nb::handle ports_;
-    nb::object set_;
-};
-
 [[noreturn]] void raise_unknown_ports(const Child &child) {
     PyErr_Format(PyExc_TypeError,
                  "Instance '%S' uses component '%S', whose ports are unknown: it is "
@@ -56,50 +31,55 @@ private:
     throw nb::python_error();
 }
 
-// Nets that are not declared ports, by first appearance: the first
-// terminal, the second, and all of them once a third turns up (an error).
+// The terminals of the nets that are not declared ports, by net number,
+// and those nets in order of first appearance.
 class InternalNets {
 public:
-    void add(nb::handle net, nb::handle instance_port) {
-        PyObject *held = PyDict_SetDefault(first_.ptr(), net.ptr(), instance_port.ptr());
-        if (!held) throw nb::python_error();
-        if (held == instance_port.ptr()) return;
-        held = PyDict_SetDefault(second_.ptr(), net.ptr(), instance_port.ptr());
-        if (!held) throw nb::python_error();
-        if (held == instance_port.ptr()) return;
-        nb::object all = dict_get(crowded_, net);
-        if (!all.is_valid()) {
-            all = nb::list();
-            nb::borrow<nb::list>(all).append(dict_get(first_, net));
-            nb::borrow<nb::list>(all).append(nb::handle(held));
-            set_item(crowded_, net, all);
+    void add(std::uint32_t net, nb::object instance_port) {
+        if (net >= terminals_.size()) terminals_.resize(net + 1);
+        Terminals &t = terminals_[net];
+        if (!t.first.is_valid()) {
+            order_.push_back(net);
+            t.first = std::move(instance_port);
+        } else if (!t.second.is_valid()) {
+            t.second = std::move(instance_port);
+        } else {
+            t.more.push_back(std::move(instance_port));
         }
-        nb::borrow<nb::list>(all).append(instance_port);
     }
 
     // Nets with one terminal become ports (after the declared ones), nets
     // with two a connection; more is a ParseError.
-    nb::dict connections(const nb::dict &ports) const {
+    nb::dict connections(const nb::dict &ports, IrView &ir) const {
         nb::dict connections = new_dict();
-        for (auto [net, one] : first_) {
-            if (PyDict_GET_SIZE(crowded_.ptr()) != 0)
-                if (nb::object all = dict_get(crowded_, net)) {
-                    PyErr_Format(parse_error_type().ptr(),
-                                 "Net '%S' is connected to more than two ports: %R. This is "
-                                 "currently not supported.",
-                                 net.ptr(), all.ptr());
-                    throw nb::python_error();
-                }
-            if (nb::object other = dict_get(second_, net))
-                set_item(connections, one, other);
+        for (std::uint32_t net : order_) {
+            const Terminals &t = terminals_[net];
+            if (!t.more.empty()) {
+                nb::list all;
+                all.append(t.first);
+                all.append(t.second);
+                for (const nb::object &p : t.more) all.append(p);
+                PyErr_Format(parse_error_type().ptr(),
+                             "Net '%S' is connected to more than two ports: %R. This is "
+                             "currently not supported.",
+                             ir.net_name(net).ptr(), all.ptr());
+                throw nb::python_error();
+            }
+            if (t.second.is_valid())
+                set_item(connections, t.first, t.second);
             else
-                set_item(ports, net, one);
+                set_item(ports, ir.net_name(net), t.first);
         }
         return connections;
     }
 
 private:
-    nb::dict first_ = new_dict(), second_ = new_dict(), crowded_ = new_dict();
+    struct Terminals {
+        nb::object first, second;
+        std::vector<nb::object> more;
+    };
+    std::vector<Terminals> terminals_;
+    std::vector<std::uint32_t> order_;
 };
 
 // Declared ports that got more than one terminal keep the last one; the
@@ -207,7 +187,15 @@ nb::object flat_netlist(IrView &ir, const SubcktView &subckt, nb::handle keymap,
     nb::dict ports = new_dict(), instances = new_dict(), placements = new_dict();
     InternalNets internal;
     DroppedTerminals dropped;
-    DeclaredPorts declared(subckt.ports);
+    std::vector<bool> declared;
+    {
+        std::vector<std::uint32_t> ids;
+        ir.declared_ports(subckt, ids);
+        for (std::uint32_t id : ids) {
+            if (id >= declared.size()) declared.resize(id + 1);
+            declared[id] = true;
+        }
+    }
     nb::handle get_ports = route.get(Name::_get_ports);
     // The module's own `_get_ports` is memoised by name; children mostly
     // repeat the few components just seen, which are asked once here.
@@ -246,17 +234,18 @@ nb::object flat_netlist(IrView &ir, const SubcktView &subckt, nb::handle keymap,
                                      : call(route.get(Name::_get_port), item_ports, new_int(position));
             if (watch && (!direct || position < PyTuple_GET_SIZE(item_ports.ptr()))) watch->port_name(port);
             nb::object instance_port = join_instance_port(name, port);
-            nb::handle net = child.nets[i];
-            if (declared.contains(net)) {
-                if (nb::object earlier = dict_get(ports, net)) dropped.add(net, earlier);
-                set_item(ports, net, instance_port);
+            const std::uint32_t net = child.nets[i];
+            if (net < declared.size() && declared[net]) {
+                nb::object port_name = ir.net_name(net);
+                if (nb::object earlier = dict_get(ports, port_name)) dropped.add(port_name, earlier);
+                set_item(ports, port_name, instance_port);
             } else {
-                internal.add(net, instance_port);
+                internal.add(net, std::move(instance_port));
             }
         }
     }
     dropped.warn(subckt, ports);
-    nb::dict connections = internal.connections(ports);
+    nb::dict connections = internal.connections(ports, ir);
 
     nb::object settings = patch_settings(subckt.settings, keymap, route);
     nb::dict netlist = new_dict();

@@ -9,9 +9,6 @@
 
 namespace tessel::spiceread {
 
-namespace {
-
-// Eight bytes at a time: the cached words are short.
 std::uint64_t hash_bytes(std::string_view text) {
     const char *p = text.data();
     std::size_t n = text.size();
@@ -27,8 +24,6 @@ std::uint64_t hash_bytes(std::string_view text) {
     h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
     return h ^ (h >> 29);
 }
-
-}  // namespace
 
 StrCache::StrCache() : slots_(new Slot[kSlots]) {}
 

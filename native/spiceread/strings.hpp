@@ -14,6 +14,9 @@ namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
+// A hash of a short text, eight bytes at a time.
+std::uint64_t hash_bytes(std::string_view text);
+
 // Associative cache of recently made short strings (one slot per hash), so
 // that a net, key or name that recurs within one reading is one object.
 class StrCache {

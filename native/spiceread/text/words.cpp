@@ -62,10 +62,35 @@ bool WordSplitter::next(std::string_view &word) {
 }
 
 void split_words(std::string_view statement, Words &out) {
-    WordSplitter splitter(statement);
-    std::string_view word;
-    while (splitter.next(word))
-        if (!word.empty()) out.push_back(word);
+    // WordSplitter's walk with empty words dropped, in one loop.
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(statement.data());
+    const std::size_t size = statement.size();
+    enum class Mode : unsigned char { Char, String, Eval } mode = Mode::Char;
+    std::size_t start = 0;
+    for (std::size_t pos = 0;; ++pos) {
+        while (pos < size && kWordBytes.table[bytes[pos]] == 0) ++pos;
+        if (pos == size) break;
+        switch (kWordBytes.table[bytes[pos]]) {
+            case 1:
+                if (mode != Mode::Char) break;
+                if (pos > start) out.push_back(statement.substr(start, pos - start));
+                start = pos + 1;
+                break;
+            case 2:
+                if (mode == Mode::Char)
+                    mode = Mode::String;
+                else if (mode == Mode::String)
+                    mode = Mode::Char;
+                break;
+            default:
+                if (mode == Mode::Char)
+                    mode = Mode::Eval;
+                else if (mode == Mode::Eval)
+                    mode = Mode::Char;
+                break;
+        }
+    }
+    if (size > start) out.push_back(statement.substr(start));
 }
 
 int source_keyword(std::string_view word) {
