@@ -1,19 +1,20 @@
-"""Speed and memory of the SPICE reader on a large generated netlist.
+"""Speed and memory of the SPICE reader on large generated netlists.
 
-Generates a netlist of the generic PDK's components (by default 100,000 element
-lines in 500 subcircuits, with settings, parameters, "+" continuations and
-location comments), then reports for
+For each size (by default 10,000, 100,000 and 1,000,000 element lines, 200 per
+subcircuit, with settings, parameters, "+" continuations and location
+comments) it reports, side by side in one run:
 
-- ``_parse_oc_spice_into_ir``: text to IR;
 - ``parse_oc_spice``: text to netlist dictionary (generic PDK, port cache warm);
-- ``json.loads`` of the result's JSON text: the time Python needs just to make
-  the same objects, the floor the reader is compared with;
+- ``_parse_oc_spice_into_ir``: text to the IR of Python records;
+- ``json.loads`` of the JSON text of ``parse_oc_spice``'s result: what Python's
+  C decoder needs to make the same objects, the yardstick;
+- ``pickle.loads`` of the pickled IR: the same for the IR;
 
-lines/s, MB/s and peak traced memory, the ratio of ``parse_oc_spice`` to
-``json.loads``, and the collector's share.  The garbage collector stays in its
-normal state throughout.
+each with the cyclic collector on and off (best and median of the repeats,
+CPU time of the thread), and the peak memory of one reading against the size
+of its result plus the text, measured in a fresh process.
 
-    python benchmarks/bench_spiceread.py [--elements N] [--subckts M] [--repeat R]
+    python benchmarks/bench_spiceread.py [--sizes 10000,100000,1000000] [--repeat 9]
 """
 
 from __future__ import annotations
@@ -22,12 +23,13 @@ import argparse
 import gc
 import json
 import os
+import pickle
 import random
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
-import tracemalloc
 from collections.abc import Callable
 from pathlib import Path
 from typing import Any
@@ -43,18 +45,16 @@ COMPONENTS: list[tuple[str, int, Callable[[random.Random], str]]] = [
     ("grating_coupler", 2, lambda r: "period=0.66u n_periods=30"),
 ]
 WEIGHTS = [40, 10, 20, 10, 5, 10, 5]
+PER_SUBCKT = 200
 
 
-def generate(path: Path, elements: int, subckts: int, seed: int = 1) -> dict[str, int]:
+def generate(path: Path, elements: int, per_subckt: int = PER_SUBCKT, seed: int = 1) -> dict[str, int]:
     """Write the netlist; return its counts of lines, element lines and bytes."""
     rng = random.Random(seed)
-    per_subckt = -(-elements // subckts)
     out: list[str] = ["* Generated netlist for the reader's benchmark."]
-    written = 0
-    for s in range(subckts):
+    written = s = 0
+    while written < elements:
         n = min(per_subckt, elements - written)
-        if n <= 0:
-            break
         out.append(f".subckt cell_{s} in out arm={rng.randint(10, 90)}")
         net = "in"
         for k in range(n):
@@ -65,125 +65,138 @@ def generate(path: Path, elements: int, subckts: int, seed: int = 1) -> dict[str
             nets = [net, *(f"open{k}_{t}" for t in range(terminals - 2)), last]
             net = last
             line = f"X{k} {' '.join(nets)} {component}"
-            if k % 8 == 3:
-                line += f"\n+ {settings(rng)}"
-            else:
-                line += f" {settings(rng)}"
+            line += f"\n+ {settings(rng)}" if k % 8 == 3 else f" {settings(rng)}"
             if k % 5:
                 line += f" $ location=({k * 20.5:g},{rng.randint(-500, 500)},{rng.choice((0, 90, 180, 270))})"
             out.append(line)
         out.append(".ends")
         written += n
+        s += 1
     text = "\n".join(out) + "\n"
-    path.write_text(text)
+    path.write_text(text, encoding="utf-8")
     return {"lines": text.count("\n"), "elements": written, "bytes": len(text.encode())}
 
 
-def best_of(fn: Callable[[], Any], repeat: int) -> tuple[float, float]:
-    """Best and median CPU time of this thread over `repeat` calls.
+def timings(fn: Callable[[], Any], repeat: int, collector: bool) -> tuple[float, float]:
+    """Best and median CPU time of this thread over `repeat` calls, in seconds.
 
     CPU time of the calling thread, not wall time: the work (collector
     included) runs on it, and on a shared machine wall time mostly measures
-    the neighbours.
+    the neighbours.  A result is dropped before the next call starts.
     """
     times = []
     for _ in range(repeat):
-        start = time.thread_time()
-        fn()
-        times.append(time.thread_time() - start)
+        gc.collect()
+        if not collector:
+            gc.disable()
+        try:
+            start = time.thread_time()
+            result = fn()
+            times.append(time.thread_time() - start)
+        finally:
+            gc.enable()
+        del result
     return min(times), statistics.median(times)
 
 
-def peak_traced(fn: Callable[[], Any]) -> int:
-    """Peak of memory allocated through Python's allocators while `fn` runs."""
-    gc.collect()
-    tracemalloc.start()
-    try:
-        fn()
-        return tracemalloc.get_traced_memory()[1]
-    finally:
-        tracemalloc.stop()
+# Runs in a fresh process: the peak resident memory of one reading, against
+# the memory its result holds once the reading is over.
+MEMORY_PROBE = r"""
+import gc, json, os, sys
+from pathlib import Path
+import tessel.core.spiceread as sr
+
+def rss(field):
+    for line in open("/proc/self/status"):
+        if line.startswith(field):
+            return int(line.split()[1]) * 1024
+path, which = Path(sys.argv[1]), sys.argv[2]
+sr.parse_oc_spice(Path(sys.argv[3]))  # imports sax, fills the port cache
+read = {"parse_oc_spice": lambda: sr.parse_oc_spice(path),
+        "_parse_oc_spice_into_ir": lambda: sr._parse_oc_spice_into_ir(path, {})}[which]
+gc.collect()
+before = rss("VmRSS:")
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")  # resets the peak
+result = read()
+peak = rss("VmHWM:")
+gc.collect()
+held = rss("VmRSS:")
+print(json.dumps({"peak": peak - before, "result": held - before}))
+"""
 
 
-def gc_time(fn: Callable[[], Any]) -> tuple[float, float, list[int]]:
-    """Wall time of one call, the collector's time inside it, and collections per generation."""
-    started: list[float] = []
-    spent = [0.0]
-    counts = [0, 0, 0]
-
-    def callback(phase: str, info: dict[str, int]) -> None:
-        if phase == "start":
-            started.append(time.thread_time())
-        else:
-            spent[0] += time.thread_time() - started.pop()
-            counts[info["generation"]] += 1
-
-    gc.callbacks.append(callback)
-    try:
-        start = time.thread_time()
-        fn()
-        total = time.thread_time() - start
-    finally:
-        gc.callbacks.remove(callback)
-    return total, spent[0], counts
+def memory(path: Path, small: Path, which: str) -> dict[str, int] | None:
+    if not os.path.exists("/proc/self/clear_refs"):
+        return None
+    done = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path), which, str(small)],
+                          capture_output=True, text=True, check=True)
+    return json.loads(done.stdout)
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--elements", type=int, default=100_000)
-    parser.add_argument("--subckts", type=int, default=500)
-    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--sizes", default="10000,100000,1000000",
+                        help="element lines per netlist, comma-separated")
+    parser.add_argument("--repeat", type=int, default=9)
     args = parser.parse_args(argv)
+    sizes = [int(s) for s in args.sizes.split(",")]
 
     # No project: the generic PDK.
     os.environ["TESSEL_PROJECT_DIR"] = tempfile.mkdtemp(prefix="bench-spiceread-")
     import tessel.core.spiceread as sr
 
+    print(f"Python {sys.version.split()[0]}, best / median of {args.repeat} runs, "
+          "CPU time of the thread (ms)\n")
+    header = (f"{'elements':>9s} {'step':26s} {'collector on':>17s} {'collector off':>17s} "
+              f"{'us/element':>10s}")
+    print(header)
+    summary = []
     with tempfile.TemporaryDirectory() as tmp:
-        path = Path(tmp) / "large.sp"
-        counts = generate(path, args.elements, args.subckts)
-        mb = counts["bytes"] / 1e6
-        print(f"netlist: {counts['elements']:,} element lines, {counts['lines']:,} lines, "
-              f"{mb:.1f} MB, {args.subckts} subcircuits")
+        small = Path(tmp) / "small.sp"
+        generate(small, 50)
+        sr.parse_oc_spice(small)
+        for size in sizes:
+            path = Path(tmp) / f"n{size}.sp"
+            counts = generate(path, size)
+            result = sr.parse_oc_spice(path)
+            text = json.dumps(result)
+            del result
+            ir_pickle = pickle.dumps(sr._parse_oc_spice_into_ir(path, {}), protocol=pickle.HIGHEST_PROTOCOL)
+            steps = {
+                "parse_oc_spice": lambda: sr.parse_oc_spice(path),
+                "json.loads (same result)": lambda: json.loads(text),
+                "_parse_oc_spice_into_ir": lambda: sr._parse_oc_spice_into_ir(path, {}),
+                "pickle.loads (same IR)": lambda: pickle.loads(ir_pickle),
+            }
+            medians = {}
+            for label, fn in steps.items():
+                on = timings(fn, args.repeat, True)
+                off = timings(fn, args.repeat, False)
+                medians[label] = (on[1], off[1])
+                print(f"{size:9,d} {label:26s} {on[0] * 1e3:8.0f} {on[1] * 1e3:8.0f} "
+                      f"{off[0] * 1e3:8.0f} {off[1] * 1e3:8.0f} {off[1] / size * 1e6:10.2f}")
+            parse, loads = medians["parse_oc_spice"], medians["json.loads (same result)"]
+            mem = memory(path, small, "parse_oc_spice")
+            summary.append((size, counts, parse, loads, mem))
+            del text, ir_pickle
 
-        result = sr.parse_oc_spice(path)  # imports sax, fills the port cache
-        text = json.dumps(result)
-        del result
-
-        rows = []
-
-        def report(label: str, fn: Callable[[], Any]) -> float:
-            best, median = best_of(fn, args.repeat)
-            peak = peak_traced(fn)
-            rows.append((label, best, median, counts["lines"] / best,
-                         counts["elements"] / best, mb / best, peak / 1e6))
-            return best
-
-        t_ir = report("_parse_oc_spice_into_ir", lambda: sr._parse_oc_spice_into_ir(path, {}))
-        t_parse = report("parse_oc_spice", lambda: sr.parse_oc_spice(path))
-        t_json = report("json.loads (same result)", lambda: json.loads(text))
-        ir, comments = sr._parse_oc_spice_into_ir(path, {})
-        t_assembly = report("  assembly alone (IR given)",
-                            lambda: sr._recursive_netlist_from_ir(ir, {}, comments))
-        del ir, comments
-
-        print(f"\n{'CPU time of the thread':28s} {'best ms':>9s} {'median':>9s} {'lines/s':>11s} "
-              f"{'elements/s':>11s} {'MB/s':>7s} {'peak MB':>8s}")
-        for label, best, median, lps, eps, mbps, peak in rows:
-            print(f"{label:28s} {best * 1e3:9.1f} {median * 1e3:9.1f} {lps:11,.0f} "
-                  f"{eps:11,.0f} {mbps:7.1f} {peak:8.1f}")
-
-        print(f"\nparse_oc_spice / json.loads: {t_parse / t_json:.2f} (target <= 1.5)")
-        print(f"  text -> IR: {t_ir / t_parse:.0%} of parse_oc_spice, "
-              f"IR -> netlist: {t_assembly / t_parse:.0%}")
-
-        for label, fn in (("parse_oc_spice", lambda: sr.parse_oc_spice(path)),
-                          ("json.loads", lambda: json.loads(text))):
-            tracked = len(gc.get_objects())
-            total, collecting, per_gen = gc_time(fn)
-            print(f"  collector in one {label}: {collecting * 1e3:.0f} of {total * 1e3:.0f} ms "
-                  f"(collections per generation {per_gen}, {tracked:,} tracked objects "
-                  "before)")
+    print("\nparse_oc_spice against json.loads of its result (medians; target <= 1.0 with "
+          "the collector on, <= 0.8 off), and the peak memory of one reading against its "
+          "result plus the text (target <= 1.2):")
+    per_element = {}
+    for size, counts, parse, loads, mem in summary:
+        per_element[size] = parse[1] / size
+        line = (f"{size:9,d}: on {parse[0] / loads[0]:.2f}, off {parse[1] / loads[1]:.2f}, "
+                f"{counts['bytes'] / 1e6:.1f} MB of text")
+        if mem:
+            own = mem["result"] + counts["bytes"]
+            line += (f"; peak {mem['peak'] / 1e6:.0f} MB, result {mem['result'] / 1e6:.0f} MB: "
+                     f"{mem['peak'] / own:.2f}")
+        print(line)
+    if 100_000 in per_element and 1_000_000 in per_element:
+        print(f"time per element at 1,000,000 / at 100,000 (collector off): "
+              f"{per_element[1_000_000] / per_element[100_000]:.2f} (target <= 1.25)")
     return 0
 
 

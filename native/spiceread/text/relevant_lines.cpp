@@ -120,18 +120,22 @@ bool RelevantLineScanner::next(RelevantLine &out) {
             pos_ = start;
         }
         Builder line(buffer_);
-        out.where.first_line = line_;
+        // The line's position is that of the raw lines that gave it text.
+        std::uint32_t first = 0, last = 0;
+        auto take = [&](const unsigned char *from, bool blank) {
+            const std::uint32_t raw = line_;
+            take_rest_of_line(from, line, blank);
+            if (line.empty()) return;
+            if (!first) first = raw;
+            last = raw;
+        };
         // The first raw line of a group is taken as it stands, even when it
         // begins with "+".
-        take_rest_of_line(pos_, line, false);
-        std::uint32_t last = out.where.first_line;
-        while (const unsigned char *plus = continuation_at()) {
-            last = line_;
-            take_rest_of_line(plus + 1, line, true);
-        }
+        take(pos_, false);
+        while (const unsigned char *plus = continuation_at()) take(plus + 1, true);
         if (!line.empty()) {
             out.text = line.text();
-            out.where.last_line = last;
+            out.where = {first, last};
             return true;
         }
     }
