@@ -216,7 +216,7 @@ def test_several_files_and_stdin_into_one_file(inputs):
                   project=inputs, input=(EXAMPLES / "ring.sp").read_text())
     # The bad file fails the run; the others are still read, one result per path as given.
     assert (done.returncode, done.stdout) == (1, "")
-    assert done.stderr == "tessel: bad.sp: ParseError: Unsupported command: .end.\n"
+    assert done.stderr == "tessel: bad.sp:2: ParseError: Unsupported command: .end. [.end]\n"
     results = json.loads((inputs / "all.json").read_text(), parse_constant=pytest.fail)
     assert list(results) == [str(mzi), "-", "t.sp"]
     assert results[str(mzi)] == json.loads(json.dumps(parse_oc_spice(mzi)))

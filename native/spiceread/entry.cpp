@@ -15,6 +15,7 @@
 #include "spiceread/lines.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/netlist.hpp"
+#include "spiceread/text/relevant_lines.hpp"
 
 namespace tessel::spiceread {
 
@@ -39,13 +40,15 @@ nb::object relevant_lines(nb::handle content, Route &route) {
     return call(route.get(Name::_iter_relevant_lines), content);
 }
 
-Reading read_text(nb::handle content, const nb::dict &component_map, nb::handle kwargs, Route &route) {
+Reading read_text(nb::handle name, nb::handle content, const nb::dict &component_map, nb::handle kwargs,
+                  Route &route) {
     if (!route.original(Name::_parse_into_ir)) {
         nb::object lines = relevant_lines(content, route);
         return Reading::of_pair(call_with_kwargs(route.get(Name::_parse_into_ir),
                                                  {lines, component_map}, kwargs));
     }
     LineSource source;
+    source.name = name;
     nb::object lines;
     if (route.original(Name::_iter_relevant_lines) && route.native_line_stages()) {
         source.text = exact_str(content, "_iter_relevant_lines", "content");
@@ -54,6 +57,24 @@ Reading read_text(nb::handle content, const nb::dict &component_map, nb::handle 
         (as_relevant_line_stream(lines) ? source.stream : source.iterable) = lines;
     }
     return {build_ir(source, component_map, kwargs, route), {}, {}};
+}
+
+// A text that does not decode says where: at the line of the first byte
+// that does not.
+void note_undecodable(nb::python_error &error, nb::handle name) {
+    if (!error.matches(PyExc_UnicodeDecodeError)) return;
+    nb::object object = optional_attr(error.value(), "object");
+    nb::object start = optional_attr(error.value(), "start");
+    if (!object.is_valid() || !PyBytes_Check(object.ptr()) || !start.is_valid()) return;
+    const std::string_view bytes(PyBytes_AS_STRING(object.ptr()),
+                                 static_cast<std::size_t>(PyBytes_GET_SIZE(object.ptr())));
+    const Py_ssize_t offset = PyLong_AsSsize_t(start.ptr());
+    if (offset < 0 || static_cast<std::size_t>(offset) > bytes.size()) {
+        PyErr_Clear();
+        return;
+    }
+    const std::uint32_t line = text::line_at(bytes, static_cast<std::size_t>(offset));
+    Source{name.is_valid() ? nb::borrow(name) : nb::object(nb::str("<stream>")), bytes}.note(error, {line, line});
 }
 
 // Closes a file this call opened when reading or parsing fails; the failure
@@ -77,9 +98,16 @@ Reading read_netlist(nb::handle path_or_buf, nb::handle component_map, nb::handl
         close_buf = true;
     }
     Reading reading;
+    nb::handle name = close_buf ? path_or_buf : nb::handle();
     try {
-        nb::object content = buf.attr("read")();
-        reading = read_text(content, components, kwargs, route);
+        nb::object content;
+        try {
+            content = buf.attr("read")();
+        } catch (nb::python_error &error) {
+            note_undecodable(error, name);
+            throw;
+        }
+        reading = read_text(name, content, components, kwargs, route);
     } catch (...) {
         if (close_buf) close_quietly(buf);
         throw;

@@ -34,8 +34,22 @@ struct SettingsRef {
     nb::object dict;
 };
 
+// Where a reading's text came from, for the notes that say where an error
+// is: "path:LINE: <the statement as written>".
+struct Source {
+    nb::object name;        // the path as given, or "<stream>"
+    std::string_view text;  // the whole text (UTF-8), when the lines came from it
+
+    // Adds the note for the statement at `where` to `error`, unless the
+    // error already carries notes or the position is unknown.
+    void note(nb::python_error &error, text::Position where) const;
+    // Adds `note` to `error` as it is.
+    static void add_note(nb::python_error &error, nb::handle note);
+};
+
 class Ir {
 public:
+    Source source;
     text::Netlist netlist;
     std::vector<Setting> settings;
     std::vector<SettingsRef> element_settings;  // by element index
@@ -68,6 +82,7 @@ public:
 
 // Where the relevant lines of a build come from.
 struct LineSource {
+    nb::handle name;      // the path the text came from, or invalid for a stream
     nb::handle text;      // the netlist text, scanned here (when valid)
     nb::handle stream;    // the module's own relevant-line stream (when valid)
     nb::handle iterable;  // any other iterable of lines

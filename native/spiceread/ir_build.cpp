@@ -165,7 +165,8 @@ private:
     std::vector<nb::object> overlays_;  // by subcircuit index
 };
 
-[[noreturn]] void raise_build_error(const text::BuildError &error) {
+// The host error for a statement the builder refused.
+nb::python_error build_error(const text::BuildError &error) {
     using Kind = text::BuildError::Kind;
     PyObject *type = PyExc_ValueError;
     switch (error.kind) {
@@ -174,7 +175,23 @@ private:
         case Kind::SubcktWithoutName: type = PyExc_ValueError; break;
         case Kind::ElementWithoutComponent: type = PyExc_IndexError; break;
     }
-    raise_error(type, str_from_utf8(error.what()));
+    PyErr_SetObject(type, str_from_utf8(error.what()).ptr());
+    return nb::python_error();
+}
+
+// Feeds one line; an error on the way out says where its statement stands.
+void feed(text::NetlistBuilder &builder, const Source &source, std::string_view line,
+          text::Position where) {
+    try {
+        builder.feed(line, where);
+    } catch (const text::BuildError &refused) {
+        nb::python_error error = build_error(refused);
+        source.note(error, where);
+        throw error;
+    } catch (nb::python_error &error) {
+        source.note(error, where);
+        throw;
+    }
 }
 
 bool within(std::string_view outer, std::string_view inner) {
@@ -185,12 +202,12 @@ bool within(std::string_view outer, std::string_view inner) {
 // scanner rebuilt are kept in the IR's arena; the others are views of the
 // content, which the IR keeps alive.
 template <typename Scanner>
-void feed_scanned(Scanner &scanner, std::string_view content, text::NetlistBuilder &builder,
-                  text::Arena &arena) {
+void feed_scanned(Scanner &scanner, Ir &ir, text::NetlistBuilder &builder) {
+    const std::string_view content = ir.source.text;
     text::RelevantLine line;
     while (scanner.next(line)) {
-        std::string_view stable = within(content, line.text) ? line.text : arena.store(line.text);
-        builder.feed(stable, line.where);
+        std::string_view stable = within(content, line.text) ? line.text : ir.netlist.arena.store(line.text);
+        feed(builder, ir.source, stable, line.where);
     }
 }
 
@@ -202,19 +219,22 @@ std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb
     ir->component_map = std::move(component_map);
     HostSteps steps(*ir, route, kwargs);
     text::NetlistBuilder builder(ir->netlist, steps);
-    try {
+    ir->source.name = lines.name.is_valid() ? nb::borrow(lines.name) : nb::object(nb::str("<stream>"));
+    {
         if (lines.text.is_valid()) {
             Utf8Text content = utf8_of(lines.text);
             ir->keep.push_back(nb::borrow(lines.text));
             if (content.keep.is_valid()) ir->keep.push_back(content.keep);
+            ir->source.text = content.view;
             ir->reserve_for(content.view);
             text::RelevantLineScanner scanner(content.view);
-            feed_scanned(scanner, content.view, builder, ir->netlist.arena);
+            feed_scanned(scanner, *ir, builder);
         } else if (lines.stream.is_valid()) {
             RelevantLineStream &stream = *as_relevant_line_stream(lines.stream);
             ir->keep.push_back(nb::borrow(lines.stream));
+            ir->source.text = stream.content();
             ir->reserve_for(stream.content());
-            feed_scanned(stream, stream.content(), builder, ir->netlist.arena);
+            feed_scanned(stream, *ir, builder);
         } else {
             const bool native_comments = route.original(Name::_split_comments);
             nb::object iterator = checked(PyObject_GetIter(lines.iterable.ptr()));
@@ -228,12 +248,10 @@ std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb
                     text = utf8.view;
                 }
                 steps.line = item;
-                builder.feed(text, {});
+                feed(builder, ir->source, text, {});
             }
             if (PyErr_Occurred()) throw nb::python_error();
         }
-    } catch (const text::BuildError &error) {
-        raise_build_error(error);
     }
     return ir;
 }

@@ -74,6 +74,8 @@ public:
     // None: what an instance of a subcircuit that the PDK does not know
     // takes for port names.
     virtual nb::object local_ports(nb::handle component) = 0;
+    // Where the IR's text came from (a record has no position).
+    virtual const Source *source() const { return nullptr; }
 };
 
 // The reading's own IR.
@@ -86,6 +88,7 @@ public:
     void child(const SubcktView &subckt, std::size_t k, Child &out) override;
     nb::object net_name(std::uint32_t id) override { return ir_.str(nets_.text(id)); }
     nb::object local_ports(nb::handle component) override;
+    const Source *source() const override { return &ir_.source; }
 
 private:
     nb::object ports_of(const text::Subckt &s);

@@ -35,35 +35,32 @@ namespace {
 // and those nets in order of first appearance.
 class InternalNets {
 public:
-    void add(std::uint32_t net, nb::object instance_port) {
+    void add(std::uint32_t net, nb::object instance_port, text::Position where) {
         if (net >= terminals_.size()) terminals_.resize(net + 1);
         Terminals &t = terminals_[net];
         if (!t.first.is_valid()) {
             order_.push_back(net);
             t.first = std::move(instance_port);
+            t.first_where = where;
         } else if (!t.second.is_valid()) {
             t.second = std::move(instance_port);
+            t.second_where = where;
         } else {
-            t.more.push_back(std::move(instance_port));
+            t.more.push_back({std::move(instance_port), where});
         }
     }
 
     // Nets with one terminal become ports (after the declared ones), nets
     // with two a connection; more is a ParseError.
-    nb::dict connections(const nb::dict &ports, IrView &ir) const {
+    nb::dict connections(const nb::dict &ports, IrView &ir, const SubcktView &subckt) const {
         nb::dict connections = new_dict();
         for (std::uint32_t net : order_) {
             const Terminals &t = terminals_[net];
             if (!t.more.empty()) {
-                nb::list all;
-                all.append(t.first);
-                all.append(t.second);
-                for (const nb::object &p : t.more) all.append(p);
-                PyErr_Format(parse_error_type().ptr(),
-                             "Net '%S' is connected to more than two ports: %R. This is "
-                             "currently not supported.",
-                             ir.net_name(net).ptr(), all.ptr());
-                throw nb::python_error();
+                std::vector<std::pair<nb::object, text::Position>> all{{t.first, t.first_where},
+                                                                       {t.second, t.second_where}};
+                all.insert(all.end(), t.more.begin(), t.more.end());
+                raise_crowded(ir, subckt, net, all);
             }
             if (t.second.is_valid())
                 set_item(connections, t.first, t.second);
@@ -76,8 +73,38 @@ public:
 private:
     struct Terminals {
         nb::object first, second;
-        std::vector<nb::object> more;
+        text::Position first_where, second_where;
+        std::vector<std::pair<nb::object, text::Position>> more;
     };
+
+    // The ParseError of a net with more than two terminals; its note names
+    // the subcircuit and the line of each terminal's element.
+    [[noreturn]] static void raise_crowded(IrView &ir, const SubcktView &subckt, std::uint32_t net,
+                                           const std::vector<std::pair<nb::object, text::Position>> &all) {
+        nb::list listed;
+        for (const auto &terminal : all) listed.append(terminal.first);
+        PyErr_Format(parse_error_type().ptr(),
+                     "Net '%S' is connected to more than two ports: %R. This is "
+                     "currently not supported.",
+                     ir.net_name(net).ptr(), listed.ptr());
+        nb::python_error error;
+        const Source *source = ir.source();
+        if (!source || !all.front().second.known()) throw error;
+        constexpr std::size_t kListed = 6;
+        std::string where;
+        for (std::size_t k = 0; k < all.size() && k < kListed; ++k) {
+            if (k) where += ", ";
+            where += std::string(nb::str(all[k].first).c_str()) + " (line " +
+                     std::to_string(all[k].second.first_line) + ")";
+        }
+        if (all.size() > kListed) where += ", and " + std::to_string(all.size() - kListed) + " more";
+        Source::add_note(error, checked(PyUnicode_FromFormat(
+                                    "%U:%u: net '%S' of subcircuit '%S' joins %zu terminals: %s",
+                                    format_text(source->name).ptr(), all.front().second.first_line,
+                                    ir.net_name(net).ptr(), subckt.component.ptr(), all.size(),
+                                    where.c_str())));
+        throw error;
+    }
     std::vector<Terminals> terminals_;
     std::vector<std::uint32_t> order_;
 };
@@ -181,80 +208,118 @@ private:
     std::size_t next_ = 0;
 };
 
-nb::object flat_netlist(IrView &ir, const SubcktView &subckt, nb::handle keymap, Route &route,
-                        PatchWatch *watch = nullptr) {
-    const NetlistKeys &keys = netlist_keys();
-    nb::dict ports = new_dict(), instances = new_dict(), placements = new_dict();
-    InternalNets internal;
-    DroppedTerminals dropped;
-    std::vector<bool> declared;
-    {
+// One subcircuit's flat netlist, built child by child.
+class FlatNetlist {
+public:
+    FlatNetlist(IrView &ir, const SubcktView &subckt, nb::handle keymap, Route &route, PatchWatch *watch)
+        : ir_(ir), subckt_(subckt), keymap_(keymap), route_(route), watch_(watch),
+          get_ports_(route.get(Name::_get_ports)),
+          // The module's own `_get_ports` is memoised by name; children mostly
+          // repeat the few components just seen, which are asked once here.
+          recent_(route.original(Name::_get_ports)),
+          own_get_port_(route.original(Name::_get_port)) {
         std::vector<std::uint32_t> ids;
         ir.declared_ports(subckt, ids);
         for (std::uint32_t id : ids) {
-            if (id >= declared.size()) declared.resize(id + 1);
-            declared[id] = true;
+            if (id >= declared_.size()) declared_.resize(id + 1);
+            declared_[id] = true;
         }
     }
-    nb::handle get_ports = route.get(Name::_get_ports);
-    // The module's own `_get_ports` is memoised by name; children mostly
-    // repeat the few components just seen, which are asked once here.
-    RecentPorts recent(route.original(Name::_get_ports));
-    const bool own_get_port = route.original(Name::_get_port);
 
-    Child child;
-    for (std::size_t k = 0; k < subckt.children; ++k) {
-        ir.child(subckt, k, child);
-        nb::object item_ports = recent.find(child.component);
+    void add(const Child &child) {
+        nb::object item_ports = recent_.find(child.component);
         if (!item_ports.is_valid()) {
-            item_ports = call(get_ports, child.component);
-            recent.add(child.component, item_ports);
+            item_ports = call(get_ports_, child.component);
+            recent_.add(child.component, item_ports);
         }
-        if (item_ports.is_none()) item_ports = ir.local_ports(child.component);
+        if (item_ports.is_none()) item_ports = ir_.local_ports(child.component);
 
+        const NetlistKeys &keys = netlist_keys();
         nb::dict instance = new_dict();
         set_item(instance, keys.component, child.component);
-        set_item(instance, keys.settings, patch_settings(child.settings, keymap, route));
-        set_item(instances, child.name, instance);
-        if (watch) watch->instance(child.component, child.name);
+        set_item(instance, keys.settings, patch_settings(child.settings, keymap_, route_));
+        set_item(instances_, child.name, instance);
+        if (watch_) watch_->instance(child.component, child.name);
 
         if (child.has_comment) {
-            nb::object placement = placement_of(child.comment_utf8, child.comment, route);
+            nb::object placement = placement_of(child.comment_utf8, child.comment, route_);
             bool located = PyDict_CheckExact(placement.ptr()) ? PyDict_GET_SIZE(placement.ptr()) != 0
                                                               : truthy(placement);
-            if (located) set_item(placements, child.name, placement);
+            if (located) set_item(placements_, child.name, placement);
         }
 
         nb::str name = format_text(child.name);
-        const bool direct = own_get_port && PyTuple_CheckExact(item_ports.ptr());
+        const bool direct = own_get_port_ && PyTuple_CheckExact(item_ports.ptr());
         for (std::size_t i = 0; i < child.nets.size(); ++i) {
             if (item_ports.is_none()) raise_unknown_ports(child);
             const Py_ssize_t position = static_cast<Py_ssize_t>(i);
             nb::object port = direct ? port_at(item_ports.ptr(), position)
-                                     : call(route.get(Name::_get_port), item_ports, new_int(position));
-            if (watch && (!direct || position < PyTuple_GET_SIZE(item_ports.ptr()))) watch->port_name(port);
+                                     : call(route_.get(Name::_get_port), item_ports, new_int(position));
+            if (watch_ && (!direct || position < PyTuple_GET_SIZE(item_ports.ptr()))) watch_->port_name(port);
             nb::object instance_port = join_instance_port(name, port);
             const std::uint32_t net = child.nets[i];
-            if (net < declared.size() && declared[net]) {
-                nb::object port_name = ir.net_name(net);
-                if (nb::object earlier = dict_get(ports, port_name)) dropped.add(port_name, earlier);
-                set_item(ports, port_name, instance_port);
+            if (net < declared_.size() && declared_[net]) {
+                nb::object port_name = ir_.net_name(net);
+                if (nb::object earlier = dict_get(ports_, port_name)) dropped_.add(port_name, earlier);
+                set_item(ports_, port_name, instance_port);
             } else {
-                internal.add(net, std::move(instance_port));
+                internal_.add(net, std::move(instance_port), child.where);
             }
         }
     }
-    dropped.warn(subckt, ports);
-    nb::dict connections = internal.connections(ports, ir);
 
-    nb::object settings = patch_settings(subckt.settings, keymap, route);
-    nb::dict netlist = new_dict();
-    set_item(netlist, keys.instances, instances);
-    set_item(netlist, keys.connections, connections);
-    set_item(netlist, keys.ports, ports);
-    set_item(netlist, keys.settings, settings);
-    set_item(netlist, keys.placements, placements);
-    return netlist;
+    nb::object finish() {
+        dropped_.warn(subckt_, ports_);
+        nb::dict connections = internal_.connections(ports_, ir_, subckt_);
+        nb::object settings = patch_settings(subckt_.settings, keymap_, route_);
+        const NetlistKeys &keys = netlist_keys();
+        nb::dict netlist = new_dict();
+        set_item(netlist, keys.instances, instances_);
+        set_item(netlist, keys.connections, connections);
+        set_item(netlist, keys.ports, ports_);
+        set_item(netlist, keys.settings, settings);
+        set_item(netlist, keys.placements, placements_);
+        return netlist;
+    }
+
+private:
+    IrView &ir_;
+    const SubcktView &subckt_;
+    nb::handle keymap_;
+    Route &route_;
+    PatchWatch *watch_;
+    nb::handle get_ports_;
+    RecentPorts recent_;
+    const bool own_get_port_;
+    std::vector<bool> declared_;  // by net number
+    nb::dict ports_ = new_dict(), instances_ = new_dict(), placements_ = new_dict();
+    InternalNets internal_;
+    DroppedTerminals dropped_;
+};
+
+// An error on its way out of the assembly of a record says where the record
+// stands, when the IR knows.
+template <typename F>
+void noting(IrView &ir, text::Position where, F &&body) {
+    try {
+        body();
+    } catch (nb::python_error &error) {
+        if (const Source *source = ir.source()) source->note(error, where);
+        throw;
+    }
+}
+
+nb::object flat_netlist(IrView &ir, const SubcktView &subckt, nb::handle keymap, Route &route,
+                        PatchWatch *watch = nullptr) {
+    FlatNetlist netlist(ir, subckt, keymap, route, watch);
+    Child child;
+    for (std::size_t k = 0; k < subckt.children; ++k) {
+        ir.child(subckt, k, child);
+        noting(ir, child.where, [&] { netlist.add(child); });
+    }
+    nb::object result;
+    noting(ir, subckt.where, [&] { result = netlist.finish(); });
+    return result;
 }
 
 // `_recursive_netlist_from_ir` on `ir`; `python_ir` gives the IR as

@@ -105,6 +105,53 @@ const unsigned char *clean_line_end(const unsigned char *p, const unsigned char 
 
 }  // namespace
 
+namespace {
+
+// Calls `at_break(end_of_line, start_of_next)` for each line break.
+template <typename AtBreak>
+void for_each_break(std::string_view content, AtBreak &&at_break) {
+    const unsigned char *p = bytes(content), *end = p + content.size();
+    while (p < end) {
+        if (!maybe_special(*p)) {
+            ++p;
+            continue;
+        }
+        CharClass c = classify(p, end);
+        if (c.kind == Kind::LineBreak && !at_break(p, p + c.size)) return;
+        p += c.size;
+    }
+}
+
+}  // namespace
+
+std::string_view raw_line(std::string_view content, std::uint32_t number) {
+    const unsigned char *start = bytes(content), *stop = start + content.size();
+    std::uint32_t line = 1;
+    bool found = number == 1;
+    for_each_break(content, [&](const unsigned char *eol, const unsigned char *next) {
+        if (found) {
+            stop = eol;
+            return false;
+        }
+        if (++line == number) {
+            start = next;
+            found = true;
+        }
+        return true;
+    });
+    if (!found) return {};
+    return {reinterpret_cast<const char *>(start), static_cast<std::size_t>(stop - start)};
+}
+
+std::uint32_t line_at(std::string_view content, std::size_t offset) {
+    std::uint32_t line = 1;
+    for_each_break(content.substr(0, offset), [&](const unsigned char *, const unsigned char *) {
+        ++line;
+        return true;
+    });
+    return line;
+}
+
 bool RelevantLineScanner::next(RelevantLine &out) {
     while (pos_ < end_) {
         // The common case: a clean raw line that the next one does not continue.

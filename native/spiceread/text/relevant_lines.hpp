@@ -31,6 +31,13 @@ struct RelevantLine {
     Position where;
 };
 
+// Raw line `number` (1-based) of `content`, without its line break; empty
+// when the text has fewer lines.
+std::string_view raw_line(std::string_view content, std::uint32_t number);
+
+// The number of the raw line that holds byte `offset` of `content`.
+std::uint32_t line_at(std::string_view content, std::size_t offset);
+
 class RelevantLineScanner {
 public:
     explicit RelevantLineScanner(std::string_view content)

@@ -1,0 +1,66 @@
+"""Errors that escape a reading say where: a note "path:LINE: <statement>"."""
+
+from __future__ import annotations
+
+import io
+
+import pytest
+
+from tessel.core import spiceread as sr
+
+# Each netlist fails at the statement on line 4 of its text (after a comment,
+# a blank line and a line that ends CRLF), and the note shows that line.
+HEAD = "* notes\r\n\n.subckt top a b\n"
+CASES = [
+    ("X1 a m length==3", ValueError),                  # a setting with two "="
+    ("X1 w=1", IndexError),                            # no component
+    ("X1 a m $ location=(1,2", ValueError),            # three coordinates needed
+    ("X1 a m k='('", SyntaxError),                     # a single-quoted value that does not parse
+    (".SUBCKT inner", sr.ParseError),                  # commands are lower case
+    (".ends\n.ends", sr.ParseError),                   # .ends before begin (line 5)
+    ("X1 a b nothing", TypeError),                     # a component whose ports are unknown
+    ("X1 a b m\n+ k=1=2", ValueError),                 # a continuation: the statement's first line
+]
+
+
+@pytest.mark.parametrize(("statement", "error"), CASES, ids=[c[0] for c in CASES])
+@pytest.mark.parametrize("by", ["path", "stream"])
+def test_errors_carry_a_note_with_file_and_line(statement, error, by, tmp_path):
+    text = HEAD + statement + "\n.ends\n"
+    path = tmp_path / "bad.sp"
+    path.write_text(text, encoding="utf-8", newline="")
+    source = path if by == "path" else io.StringIO(text, newline="")
+    with pytest.raises(error) as info:
+        sr.parse_oc_spice(source)
+    line = 5 if statement.startswith(".ends") else 4
+    first = statement.splitlines()[-1 if line == 5 else 0]
+    name = str(path) if by == "path" else "<stream>"
+    expected = f"{name}:{line}: {first}" + (" ..." if "\n+" in statement else "")
+    assert info.value.__notes__ == [expected]
+
+
+def test_a_crowded_net_names_its_subcircuit_and_the_line_of_each_terminal():
+    text = ".subckt top a\nR1 a mid\nR2 mid b\n\nR3 mid c\n.ends\n"
+    with pytest.raises(sr.ParseError) as info:
+        sr.parse_oc_spice(io.StringIO(text))
+    assert str(info.value).startswith("Net 'mid' is connected to more than two ports")
+    assert info.value.__notes__ == [
+        "<stream>:2: net 'mid' of subcircuit 'top' joins 3 terminals: "
+        "R1,plus (line 2), R2,minus (line 3), R3,minus (line 5)"]
+
+
+def test_undecodable_bytes_say_where(tmp_path):
+    path = tmp_path / "latin1.sp"
+    path.write_bytes(".subckt top a\n\nX1 a \xe9 m\n.ends\n".encode("latin-1"))
+    with pytest.raises(UnicodeDecodeError) as info:
+        sr.parse_oc_spice(path)
+    assert info.value.__notes__ == [f"{path}:3: X1 a \\xe9 m"]
+
+
+def test_a_long_statement_is_shortened_in_the_note_only():
+    statement = "X1 a m " + " ".join(f"k{i}=1" for i in range(100)) + " bad=1=2"
+    with pytest.raises(ValueError) as info:
+        sr.parse_oc_spice(io.StringIO(f".subckt s a\n{statement}\n.ends\n"))
+    note, = info.value.__notes__
+    assert note.startswith("<stream>:2: X1 a m k0=1") and note.endswith("...")
+    assert len(note) < 150
