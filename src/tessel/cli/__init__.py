@@ -15,7 +15,7 @@ from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
 
 from .. import __version__
-from . import register, spice
+from . import check, register, spice
 from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, say
 
 __all__ = ["main"]
@@ -40,6 +40,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     subparsers = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     spice.add_parser(subparsers, common)
+    check.add_parser(subparsers, common)
     register.add_parser(subparsers, common)
     return parser
 

@@ -90,21 +90,30 @@ def add_parser(subparsers: argparse._SubParsersAction, common: argparse.Argument
     parser.add_argument(
         "--format", choices=FORMATS, default="json", help="output format (default: json)"
     )
+    add_pair_options(parser)
+    project.add_arguments(parser)
+    parser.set_defaults(run=run)
+
+
+def add_pair_options(parser: argparse.ArgumentParser) -> None:
+    """The repeatable --param, --component-map and --settings-keymap options."""
     for flag, metavar, help_text in _PAIR_OPTIONS:
         parser.add_argument(
             flag, metavar=metavar, type=_pair, action="append", default=[],
             help=f"{help_text}; repeatable",
         )
-    project.add_arguments(parser)
-    parser.set_defaults(run=run)
+
+
+def refuse_second_stdin() -> None:
+    raise UsageError("standard input (-) can be read only once")
 
 
 def run(args: argparse.Namespace) -> int:
     if args.files.count(STDIN) > 1:
-        raise UsageError("standard input (-) can be read only once")
+        refuse_second_stdin()
     targets = _targets(args.files, args.out_dir, args.format) if args.out_dir else None
     with project.selected(args):
-        _prepare_project(args)
+        prepare_project(args)
         results: dict[str, Any] = {}
         failed = False
         for name in args.files:
@@ -139,7 +148,7 @@ def _targets(files: list[str], out_dir: Path, fmt: str) -> dict[str, Path]:
     return targets
 
 
-def _prepare_project(args: argparse.Namespace) -> None:
+def prepare_project(args: argparse.Namespace) -> None:
     """Check the settings, load the PDK and register the project's cells, if any."""
     pyproject = project.check_settings()
     project.load_pdk()
