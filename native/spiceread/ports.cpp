@@ -215,23 +215,13 @@ nb::object port_at(PyObject *ports, Py_ssize_t i) {
 }
 
 void def_get_ports_from_model(nb::module_ &m) {
-    m.def(
-        "_get_ports_from_model",
-        [](nb::handle component) {
-            Route route;
-            return get_ports_from_model(component, route);
-        },
-        nb::arg("component").none());
+    m.def("_get_ports_from_model", &with_own_route<get_ports_from_model, nb::handle>,
+          nb::arg("component").none());
 }
 
 void def_get_ports_from_component(nb::module_ &m) {
-    m.def(
-        "_get_ports_from_component",
-        [](nb::handle component) {
-            Route route;
-            return get_ports_from_component(component, route);
-        },
-        nb::arg("component").none());
+    m.def("_get_ports_from_component", &with_own_route<get_ports_from_component, nb::handle>,
+          nb::arg("component").none());
 }
 
 void def_get_ports(nb::module_ &m) {
@@ -241,13 +231,7 @@ void def_get_ports(nb::module_ &m) {
 }
 
 void def_sort_ports(nb::module_ &m) {
-    m.def(
-        "_sort_ports",
-        [](nb::handle ports) {
-            Route route;
-            return sort_ports(ports, route);
-        },
-        nb::arg("ports").none());
+    m.def("_sort_ports", &with_own_route<sort_ports, nb::handle>, nb::arg("ports").none());
 }
 
 void def_get_port(nb::module_ &m) {

@@ -75,4 +75,12 @@ private:
     std::array<Slot, static_cast<std::size_t>(Name::count)> slots_;
 };
 
+// A step `F(args..., Route &)` as a module function: called from Python, it
+// resolves the names it uses in a route of its own.
+template <auto F, typename... Args>
+nb::object with_own_route(Args... args) {
+    Route route;
+    return F(args..., route);
+}
+
 }  // namespace tessel::spiceread

@@ -201,13 +201,7 @@ void def_map_settings_keys(nb::module_ &m) {
 }
 
 void def_convert_um(nb::module_ &m) {
-    m.def(
-        "_convert_um",
-        [](nb::handle settings) {
-            Route route;
-            return convert_um(settings, route);
-        },
-        nb::arg("settings").none());
+    m.def("_convert_um", &with_own_route<convert_um, nb::handle>, nb::arg("settings").none());
 }
 
 void def_is_probably_um(nb::module_ &m) {

@@ -26,6 +26,14 @@ struct WordBytes {
 };
 constexpr WordBytes kWordBytes;
 
+// The mode after a quote of kind 2 (double) or 3 (single): a quote of the
+// other kind inside quotes is ordinary text.
+QuoteMode after_quote(QuoteMode mode, unsigned char kind) {
+    const QuoteMode inside = kind == 2 ? QuoteMode::String : QuoteMode::Eval;
+    if (mode == QuoteMode::Char) return inside;
+    return mode == inside ? QuoteMode::Char : mode;
+}
+
 }  // namespace
 
 bool WordSplitter::next(std::string_view &word) {
@@ -38,21 +46,12 @@ bool WordSplitter::next(std::string_view &word) {
         if (pos_ == size) break;
         switch (kWordBytes.table[bytes[pos_]]) {
             case 1:
-                if (mode_ != Mode::Char) break;
+                if (mode_ != QuoteMode::Char) break;
                 word = line_.substr(start, pos_ - start);
                 ++pos_;
                 return true;
-            case 2:
-                if (mode_ == Mode::Char)
-                    mode_ = Mode::String;
-                else if (mode_ == Mode::String)
-                    mode_ = Mode::Char;
-                break;
             default:
-                if (mode_ == Mode::Char)
-                    mode_ = Mode::Eval;
-                else if (mode_ == Mode::Eval)
-                    mode_ = Mode::Char;
+                mode_ = after_quote(mode_, kWordBytes.table[bytes[pos_]]);
                 break;
         }
     }
@@ -65,28 +64,19 @@ void split_words(std::string_view statement, Words &out) {
     // WordSplitter's walk with empty words dropped, in one loop.
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(statement.data());
     const std::size_t size = statement.size();
-    enum class Mode : unsigned char { Char, String, Eval } mode = Mode::Char;
+    QuoteMode mode = QuoteMode::Char;
     std::size_t start = 0;
     for (std::size_t pos = 0;; ++pos) {
         while (pos < size && kWordBytes.table[bytes[pos]] == 0) ++pos;
         if (pos == size) break;
         switch (kWordBytes.table[bytes[pos]]) {
             case 1:
-                if (mode != Mode::Char) break;
+                if (mode != QuoteMode::Char) break;
                 if (pos > start) out.push_back(statement.substr(start, pos - start));
                 start = pos + 1;
                 break;
-            case 2:
-                if (mode == Mode::Char)
-                    mode = Mode::String;
-                else if (mode == Mode::String)
-                    mode = Mode::Char;
-                break;
             default:
-                if (mode == Mode::Char)
-                    mode = Mode::Eval;
-                else if (mode == Mode::Eval)
-                    mode = Mode::Char;
+                mode = after_quote(mode, kWordBytes.table[bytes[pos]]);
                 break;
         }
     }

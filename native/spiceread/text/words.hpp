@@ -26,6 +26,10 @@ CommentSplit split_comments(std::string_view line);
 // word; "..." and '...' parts hold blanks; a quote of the other kind inside
 // one is ordinary text.  Consecutive blanks give empty words, and the end of
 // the line always ends a (possibly empty) word.
+// Where a walk over a statement stands: in ordinary text, inside "..." or
+// inside '...'.
+enum class QuoteMode : unsigned char { Char, String, Eval };
+
 class WordSplitter {
 public:
     explicit WordSplitter(std::string_view line) : line_(line) {}
@@ -34,11 +38,9 @@ public:
     bool next(std::string_view &word);
 
 private:
-    enum class Mode : unsigned char { Char, String, Eval };
-
     std::string_view line_;
     std::size_t pos_ = 0;
-    Mode mode_ = Mode::Char;
+    QuoteMode mode_ = QuoteMode::Char;
     bool done_ = false;
 };
 
