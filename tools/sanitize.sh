@@ -16,22 +16,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$PWD/build/sanitize
-python=${PYTHON:-python3}
-sanitizers="-fsanitize=address,undefined -fno-omit-frame-pointer"
-
-if [[ ! -x $out/venv/bin/python ]]; then
-  "$python" -m venv "$out/venv"
-fi
+tools/instrumented-build.sh "$out" "-fsanitize=address,undefined -fno-omit-frame-pointer"
 venv=$out/venv/bin
-# The build requirements go into the venv, so the CMake tree is reused and a
-# second run recompiles only what changed.
-"$venv/python" -c 'import tomllib; print("\n".join(tomllib.load(open("pyproject.toml", "rb"))["build-system"]["requires"]))' \
-  > "$out/build-requires.txt"
-"$venv/pip" install -q -r "$out/build-requires.txt"
-"$venv/pip" install -q --no-build-isolation ".[test]" \
-  -Cbuild-dir="$out/cmake" -Ccmake.build-type=RelWithDebInfo \
-  -Ccmake.define.CMAKE_CXX_FLAGS="$sanitizers" \
-  -Ccmake.define.CMAKE_MODULE_LINKER_FLAGS="$sanitizers"
 
 # The interpreter itself is not instrumented: the runtimes are preloaded, and
 # PYTHONMALLOC=malloc puts every Python object on the instrumented heap.
