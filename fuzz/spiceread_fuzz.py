@@ -21,6 +21,7 @@ import sys
 import tempfile
 import warnings
 from itertools import islice
+from pathlib import Path
 
 import atheris
 
@@ -28,6 +29,10 @@ import atheris
 os.environ["TESSEL_PROJECT_DIR"] = tempfile.mkdtemp(prefix="tessel-fuzz-")
 
 import tessel.core.spiceread as sr  # noqa: E402
+
+# The suite's reference for relevant lines: Python's own string operations.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+from test_lines import reference_lines  # noqa: E402
 
 COMPONENT_MAP = {"mmi": "mmi1x2", "wg": "straight"}
 KEYMAP = {"length": "L", "w": "width"}
@@ -61,16 +66,6 @@ def recorded(fn, *args, **kwargs):
     return summary, [(w.category, str(w.message)) for w in caught], value
 
 
-def python_relevant_lines(content):
-    joined = []
-    for line in (raw.strip() for raw in content.splitlines()):
-        if joined and line.startswith("+"):
-            joined[-1] += " " + line[1:].strip()
-        else:
-            joined.append(line)
-    return [line for line in (re.sub(r"\s+", " ", j).strip() for j in joined) if line]
-
-
 def staged_relevant_lines(content):
     lines = sr._strip_lines(content.splitlines())
     lines = sr._standardize_spaces(sr._join_continuations(lines))
@@ -94,7 +89,7 @@ def check_whole_text(text):
     assert fused[:2] == staged[:2], (fused[:2], staged[:2])
 
     lines = outcome(sr._iter_relevant_lines, text)[1]
-    assert lines == python_relevant_lines(text), (lines, python_relevant_lines(text))
+    assert lines == reference_lines(text), (lines, reference_lines(text))
 
     netlists = outcome(sr.parse_oc_spice, io.StringIO(text), KEYMAP, COMPONENT_MAP, **KWARGS)[1]
     if netlists and fused[-1]:
