@@ -4,6 +4,7 @@ import sqlite3
 import subprocess
 import sys
 import textwrap
+from contextlib import closing
 
 import pytest
 
@@ -88,7 +89,8 @@ def test_failing_write_leaves_previous_state(project, bad):
 
 def test_database_uses_write_ahead_log(project):
     db.add_factories(rec("a"))
-    with sqlite3.connect(db.get_database_path()) as conn:
+    # A connection's own context manager ends the transaction, not the connection.
+    with closing(sqlite3.connect(db.get_database_path())) as conn:
         assert conn.execute("PRAGMA journal_mode").fetchone() == ("wal",)
 
 

@@ -2,8 +2,11 @@
 
 from __future__ import annotations
 
+import gc
 import io
+import sys
 import types
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -157,3 +160,41 @@ def test_port_lists_come_from_the_cache_once_warm(monkeypatch):
     monkeypatch.setattr(sr, "ts_pdk", types.SimpleNamespace(get_pdk=no_pdk))
     sr.parse_oc_spice(EXAMPLES / "mzi.sp")
     assert sr._get_ports.cache_info().misses == before.misses
+
+
+# Small netlists, valid and not, for reading over and over: a long-running tool
+# reads thousands, and must not grow while it does.
+SMALL_NETLISTS = [
+    # Valid: subcircuits, settings with scale suffixes, a parameter, placements.
+    ".subckt top a b w=1\nR1 a m r=10u $ location=(1,2,90)\nX1 m b straight length='w'\n.ends\n",
+    ".subckt inner p q\nX1 p q wg k=1e-6\n+ j=3 * tail\n.ends\n.subckt outer a b\nXi a n inner\nXj n b inner\n.ends\n",
+    # Unresolved value (ParseWarning), bad placement, nets with three terminals,
+    # .ends with nothing open, an unsupported command, a word that is no name.
+    ".subckt s a\nX1 a b m k='nope' $ location=(x\n.ends\n",
+    ".subckt s a\nR1 a b\nR2 a b\nR3 a b\n.ends\n",
+    ".ends\n",
+    ".model m r\n",
+    ".subckt s 'a\nX1 a\n",
+]
+
+
+def read_quietly(text):
+    try:
+        sr.parse_oc_spice(io.StringIO(text), {"length": "L"}, {"wg": "straight"}, w=2)
+    except (sr.ParseError, ValueError):
+        pass
+
+
+@pytest.mark.skipif(sys.getallocatedblocks() == 0, reason="no block count under PYTHONMALLOC=malloc")
+def test_ten_thousand_readings_leave_the_allocated_blocks_flat():
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", sr.ParseWarning)
+        for text in SMALL_NETLISTS * 20:  # imports, caches and interned names settle first
+            read_quietly(text)
+        gc.collect()
+        before = sys.getallocatedblocks()
+        for i in range(10_000):
+            read_quietly(SMALL_NETLISTS[i % len(SMALL_NETLISTS)])
+        gc.collect()
+        grown = sys.getallocatedblocks() - before
+    assert grown < 100, f"{grown} blocks more after 10,000 readings"

@@ -96,25 +96,76 @@ def test_second_initialisation_is_refused(module_name, init):
     assert sys.modules[module_name] is module
 
 
+# Child-side helper: runs `code` in a new interpreter of the process, closes it
+# and returns the error text, or None.  An isolated interpreter refuses
+# single-phase modules itself (3.12 on); a legacy one (and any on 3.11) reaches
+# the module's own guard.
+IN_SUBINTERPRETER = """
+import sys
+
+def in_subinterpreter(code, isolated):
+    if isolated and sys.version_info >= (3, 14):
+        from concurrent import interpreters
+        interp = interpreters.create()
+        try:
+            interp.exec(code)
+        except interpreters.ExecutionFailed as e:
+            return str(e)
+        finally:
+            interp.close()
+        return None
+    try:
+        import _interpreters as api
+        interp = api.create() if isolated else api.create("legacy")
+    except ImportError:
+        import _xxsubinterpreters as api
+        interp = api.create(isolated=isolated)
+    try:
+        failure = api.run_string(interp, code)
+    except Exception as e:  # 3.11 and 3.12 raise RunFailedError
+        failure = e
+    finally:
+        api.destroy(interp)
+    return None if failure is None else str(failure)
+"""
+
+
 @pytest.mark.parametrize("module_name", ["tessel.core.spiceread", "tessel.core.pdk"])
 def test_second_interpreter_is_refused(module_name):
-    out = run_python(f"""
-        import {module_name}
-        try:
-            import _interpreters as interpreters
-            interp = interpreters.create("legacy")
-            run = lambda code: interpreters.run_string(interp, code)
-        except ImportError:
-            import _xxsubinterpreters as interpreters
-            try:  # 3.12: a legacy (non-isolated) interpreter reaches the module's own guard
-                interp = interpreters.create(isolated=False)
-            except TypeError:
-                interp = interpreters.create()
-            run = lambda code: interpreters.run_string(interp, code)
-        try:
-            failure = run("import {module_name}")
-        except Exception as e:
-            failure = e
-        print(failure)
-    """).stdout
+    out = run_python(IN_SUBINTERPRETER + f"""
+import {module_name}
+print(in_subinterpreter("import {module_name}", isolated=False))
+""").stdout
     assert "ImportError" in out and "second interpreter" in out
+
+
+@pytest.mark.parametrize("module_name", ["tessel.core.spiceread", "tessel.core.pdk"])
+@pytest.mark.parametrize("steps", [
+    ["isolated", "main", "isolated", "legacy"],
+    ["legacy", "isolated", "main", "legacy"],
+])
+def test_refusing_another_interpreter_leaves_the_module_to_the_main_one(module_name, steps):
+    out = run_python(IN_SUBINTERPRETER + f"""
+import ctypes, importlib, json
+results = []
+for step in {steps!r}:
+    if step == "main":
+        module = importlib.import_module("{module_name}")
+        results.append(module.__name__)
+    else:
+        results.append(in_subinterpreter("import {module_name}", isolated=step == "isolated"))
+entry = getattr(ctypes.PyDLL(module.__file__), "PyInit_" + "{module_name}".rsplit(".")[-1])
+entry.restype = ctypes.py_object
+try:
+    entry()
+except RuntimeError as e:
+    results.append(str(e))
+print(json.dumps(results + [sys.modules["{module_name}"] is module]))
+""").stdout
+    *imports, second_init, same_module = json.loads(out)
+    for step, result in zip(steps, imports):
+        if step == "main":
+            assert result == module_name
+        else:
+            assert "ImportError" in result
+    assert "initialised twice" in second_init and same_module
