@@ -246,11 +246,11 @@ def test_full_disk_and_closed_pipe_end_without_a_traceback(tmp_path):
     big = tmp_path / "big.sp"
     big.write_text(".subckt big a b\n" + "".join(
         f"R{i} n{i} n{i + 1} r=1\n" for i in range(20000)).replace("n0 ", "a ", 1) + ".ends\n")
-    reader = start("spice", big, project=tmp_path)
-    reader.stdout.read(10)
-    reader.stdout.close()
-    assert reader.wait(timeout=120) == 1
-    assert reader.stderr.read() == b""
+    with start("spice", big, project=tmp_path) as reader:
+        reader.stdout.read(10)
+        reader.stdout.close()
+        assert reader.wait(timeout=120) == 1
+        assert reader.stderr.read() == b""
 
 
 def test_ctrl_c_while_the_circuit_library_loads_stops_at_once(tmp_path):
