@@ -2,7 +2,7 @@
 // one after the other on whole lines: split at line breaks, trim, fold "+"
 // lines into the line before, reduce white space, trim, drop empty lines.
 // Its lines are also what the next stage relies on: non-empty, trimmed, single
-// blanks only.
+// blanks only, each placed at raw lines that come in order.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +18,16 @@ namespace {
 std::vector<std::string> scan(std::string_view text) {
     std::vector<std::string> lines;
     RelevantLineScanner scanner(text);
-    std::string line;
-    while (scanner.next(line)) lines.push_back(line);
+    RelevantLine line;
+    std::uint32_t previous = 0;
+    while (scanner.next(line)) {
+        lines.emplace_back(line.text);
+        FUZZ_CHECK(line.where.known() && line.where.first_line > previous &&
+                   line.where.last_line >= line.where.first_line);
+        // The first raw line of a statement gave it text.
+        FUZZ_CHECK(!strip(raw_line(text, line.where.first_line)).empty());
+        previous = line.where.last_line;
+    }
     return lines;
 }
 

@@ -4,7 +4,7 @@
 #   fuzz/run.sh [SECONDS [TARGET...]]
 #
 # SECONDS per target (default 60); TARGETs among chars, relevant_lines,
-# words, number (libFuzzer, on the reader's text core) and spiceread (atheris,
+# words, number, netlist (libFuzzer, on the reader's text core) and spiceread (atheris,
 # on the Python surface of tessel.core.spiceread); all by default.  Everything
 # goes under build/fuzz/: bin/ the libFuzzer binaries, venv/ and cmake/ the
 # instrumented extension for atheris, seeds/ the seed corpora, corpus/ what the
@@ -20,7 +20,7 @@ out=$root/build/fuzz
 seconds=${1:-60}
 [[ $# -gt 0 ]] && shift
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(chars relevant_lines words number spiceread)
+[[ ${#targets[@]} -gt 0 ]] || targets=(chars relevant_lines words number netlist spiceread)
 clangxx=${CLANGXX:-clang++-14}
 mkdir -p "$out/bin" "$out/corpus" "$out/artifacts" "$out/logs"
 
@@ -36,13 +36,12 @@ python3 fuzz/seeds.py "$out/seeds" "${sources[@]}"
 
 # The seed kind each target starts from.
 declare -A seed_kind=(
-  [chars]=line [relevant_lines]=text [words]=line [number]=word [spiceread]=netlist
+  [chars]=line [relevant_lines]=text [words]=line [number]=word [netlist]=text [spiceread]=netlist
 )
 
-build_native() {  # fuzz/NAME_fuzz.cpp with the text-core file of the same name, if any
-  local name=$1 core=native/spiceread/text/$1.cpp
-  local -a files=("fuzz/${name}_fuzz.cpp")
-  [[ -f $core ]] && files+=("$core")
+build_native() {  # fuzz/NAME_fuzz.cpp with the text core
+  local name=$1
+  local -a files=("fuzz/${name}_fuzz.cpp" native/spiceread/text/*.cpp)
   "$clangxx" -std=c++20 -g -O1 -Wall -Wextra -Werror -Inative \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -o "$out/bin/${name}_fuzz" "${files[@]}"

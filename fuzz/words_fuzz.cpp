@@ -101,14 +101,22 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
         FUZZ_CHECK(ascii_identifier(word) == reference_identifier(word));
         FUZZ_CHECK(has_equals(word) == (word.find('=') != std::string_view::npos));
     }
-    const auto at = find_source_keyword(words, [](std::string_view w) { return w; });
+    // split_words is the same walk with the empty words dropped.
+    Words kept;
+    for (std::string_view w : words)
+        if (!w.empty()) kept.push_back(w);
+    Words split;
+    split_words(line, split);
+    FUZZ_CHECK(split == kept);
+
+    const std::size_t found = detail::find_source_keyword(words);
     int best = -1;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const int k = reference_keyword(words[i]);
         if (k >= 0 && (best < 0 || k < reference_keyword(words[static_cast<std::size_t>(best)])))
             best = static_cast<int>(i);
     }
-    FUZZ_CHECK(at.has_value() == (best >= 0));
-    if (at) FUZZ_CHECK(*at == static_cast<std::size_t>(best));
+    FUZZ_CHECK((found != words.size()) == (best >= 0));
+    if (best >= 0) FUZZ_CHECK(found == static_cast<std::size_t>(best));
     return 0;
 }
