@@ -50,9 +50,13 @@ build_native() {  # fuzz/NAME_fuzz.cpp with the text core
 build_python() {
   # atheris preloads its own ASan+libFuzzer runtime, which lacks UBSan's C++
   # parts: the vptr and function checks stay with tools/sanitize.sh.
+  # The build's stub generator imports the modules: with clang's ASan runtime.
+  local asan
+  asan=$("$clangxx" -print-file-name=libclang_rt.asan-x86_64.so)
   tools/instrumented-build.sh "$out" \
     "-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=vptr,function -fno-sanitize-recover=all -fno-omit-frame-pointer" \
-    -Ccmake.define.CMAKE_CXX_COMPILER="$clangxx"
+    -Ccmake.define.CMAKE_CXX_COMPILER="$clangxx" \
+    "-Ccmake.define.TESSEL_STUBGEN_LAUNCHER=env;LD_PRELOAD=$asan;ASAN_OPTIONS=detect_leaks=0"
   "$out/venv/bin/pip" install -q atheris
 }
 

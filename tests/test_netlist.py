@@ -147,6 +147,13 @@ def test_several_terminals_on_a_declared_port_keep_the_last_and_warn():
     assert record[0].filename == __file__
 
 
+def test_dropped_terminals_of_a_port_named_by_a_lone_surrogate_warn():
+    # A caller's stream may carry text that is not UTF-8 (errors="surrogateescape").
+    text = ".subckt s \udcff\nR1 \udcff a\nR2 \udcff b\n.ends\n"
+    with pytest.warns(sr.ParseWarning, match="\udcff"):
+        sr.parse_oc_spice(io.StringIO(text))
+
+
 def test_no_warning_when_each_declared_port_has_one_terminal():
     ir = IR()
     sub = ir.subckt("sub", ["a", "b"], [("R1", "resistor", ["a", "b"])])

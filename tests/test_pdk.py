@@ -300,6 +300,9 @@ def test_frozen_pdk_rejects_non_text_attribute_names(method, args, name):
     ("generic", ""),
     ("other", "The given 'name' argument 'other' will be ignored. Using 'generic' instead "
               "(as configured in 'pyproject.toml')."),
+    # Texts that no C string carries still make the warning.
+    ("o\udcffther\x00", "The given 'name' argument 'o\udcffther\x00' will be ignored. Using "
+                        "'generic' instead (as configured in 'pyproject.toml')."),
 ])
 def test_activate_pdk_by_name_is_deprecated(project, given, extra):
     project("generic")

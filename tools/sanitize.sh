@@ -16,13 +16,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$PWD/build/sanitize
-tools/instrumented-build.sh "$out" "-fsanitize=address,undefined -fno-omit-frame-pointer"
-venv=$out/venv/bin
-
 # The interpreter itself is not instrumented: the runtimes are preloaded, and
-# PYTHONMALLOC=malloc puts every Python object on the instrumented heap.
+# PYTHONMALLOC=malloc puts every Python object on the instrumented heap.  The
+# build's stub generator imports the modules, so it runs with them too.
 libasan=$(g++ -print-file-name=libasan.so)
 libubsan=$(g++ -print-file-name=libubsan.so)
+tools/instrumented-build.sh "$out" "-fsanitize=address,undefined -fno-omit-frame-pointer" \
+  "-Ccmake.define.TESSEL_STUBGEN_LAUNCHER=env;LD_PRELOAD=$libasan:$libubsan;ASAN_OPTIONS=detect_leaks=0"
+venv=$out/venv/bin
 rm -rf "$out/reports" && mkdir -p "$out/reports"
 status=0
 (

@@ -6,16 +6,16 @@
 // means.
 #pragma once
 
-#include <string_view>
-
 #include <nanobind/nanobind.h>
 
 namespace tessel {
 
 namespace nb = nanobind;
 
-// Issues `message` with `category` attributed to the calling Python line.
-// Raises (nb::python_error) when the warning filter turns it into an error.
-void warn_caller(nb::handle category, std::string_view message);
+// Issues `message` (a str) with `category`, attributed to the calling Python
+// line.  Raises (nb::python_error) when the warning filter turns it into an
+// error.  Any text will do: one that a C string cannot carry (a NUL, a lone
+// surrogate) goes through `warnings.warn`, which names the same line.
+void warn_caller(nb::handle category, nb::handle message);
 
 }  // namespace tessel

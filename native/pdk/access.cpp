@@ -116,10 +116,7 @@ nb::object activate_pdk_by_name(nb::handle name_arg) {
     nb::str msg = concat(
         {nb::str("activate_pdk_by_name is deprecated, use get_pdk() instead. "), extra_msg});
 
-    Py_ssize_t size = 0;
-    const char *text = PyUnicode_AsUTF8AndSize(msg.ptr(), &size);
-    if (!text) throw nb::python_error();
-    warn_caller(PyExc_DeprecationWarning, std::string_view(text, size));
+    warn_caller(PyExc_DeprecationWarning, msg);
     return names::get_pdk.get()();
 }
 

@@ -129,7 +129,7 @@ public:
                 "Port '%S' of subcircuit '%S' is connected to several terminals; "
                 "keeping '%S' and dropping %R.",
                 port.ptr(), subckt.component.ptr(), kept.ptr(), lost.ptr()));
-            warn_caller(parse_warning_type(), nb::borrow<nb::str>(message).c_str());
+            warn_caller(parse_warning_type(), message);
         }
     }
 

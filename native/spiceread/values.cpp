@@ -47,22 +47,12 @@ constexpr const char *kUnresolvedFormat =
     "of ts.parse_oc_spice";
 
 // Issues the ParseWarning for `text`, which the literal evaluator refused
-// with `cause`.  PyErr_WarnEx (behind warn_caller) takes a C string, which
-// cannot carry a NUL or a lone surrogate: such a message goes through
-// warnings.warn, which at stack level 1 names the same caller line.  A
-// warning turned into an error keeps the refusal as its context, as an
-// exception raised in an `except` block does.
+// with `cause`.  A warning turned into an error keeps the refusal as its
+// context, as an exception raised in an `except` block does.
 void warn_unresolved(nb::handle text, const nb::python_error &cause) {
     try {
-        nb::object message = checked(PyUnicode_FromFormat(kUnresolvedFormat, text.ptr(), text.ptr()));
-        Py_ssize_t size = 0;
-        const char *utf8 = PyUnicode_AsUTF8AndSize(message.ptr(), &size);
-        if (utf8 && std::char_traits<char>::length(utf8) == static_cast<std::size_t>(size)) {
-            warn_caller(parse_warning_type(), {utf8, static_cast<std::size_t>(size)});
-            return;
-        }
-        PyErr_Clear();
-        nb::module_::import_("warnings").attr("warn")(message, parse_warning_type(), 1);
+        warn_caller(parse_warning_type(),
+                    checked(PyUnicode_FromFormat(kUnresolvedFormat, text.ptr(), text.ptr())));
     } catch (nb::python_error &raised) {
         nb::object context = nb::borrow(cause.value());
         PyException_SetContext(raised.value().ptr(), context.release().ptr());
