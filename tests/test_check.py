@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -49,7 +50,7 @@ EXPECTED = {
 
 def tessel(*args: str, stdin: str | None = None) -> subprocess.CompletedProcess:
     return subprocess.run([sys.executable, "-m", "tessel", *args], input=stdin,
-                          capture_output=True, text=True, env={"TESSEL_PDK": "generic", "PATH": ""})
+                          capture_output=True, text=True, env={**os.environ, "TESSEL_PDK": "generic"})
 
 
 def test_each_problem_is_found_at_its_line(tmp_path):
