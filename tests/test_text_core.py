@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import hashlib
 import shutil
 import subprocess
 import sys
@@ -21,7 +22,10 @@ def tool(name: str) -> str | None:
 
 @pytest.mark.skipif(tool("cmake") is None, reason="needs cmake")
 def test_text_core_unit_tests():
-    build = ROOT / "build" / "text-core-tests"
+    # A build folder per set of tools: a checkout may be tested from several
+    # environments (another interpreter, a chroot), whose CMake caches differ.
+    tools = f"{tool('cmake')}|{tool('ninja')}|{sys.executable}"
+    build = ROOT / "build" / f"text-core-tests-{hashlib.sha1(tools.encode()).hexdigest()[:10]}"
     configure = [tool("cmake"), "-S", str(SOURCE), "-B", str(build), "-DCMAKE_BUILD_TYPE=Debug"]
     if tool("ninja"):
         configure += ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={tool('ninja')}"]
