@@ -18,8 +18,6 @@ ModuleScope &scope();
 // Classes created at load (records.cpp).
 nb::handle parse_error_type();
 nb::handle parse_warning_type();
-nb::handle subckt_type();
-nb::handle conn_type();
 void def_classes(nb::module_ &m);
 
 // Function binders, in the module's definition order.

@@ -45,8 +45,6 @@ nb::object new_exception(const char *name, const char *doc, PyObject *base) {
 
 nb::handle parse_error_type() { return g_parse_error; }
 nb::handle parse_warning_type() { return g_parse_warning; }
-nb::handle subckt_type() { return g_subckt; }
-nb::handle conn_type() { return g_conn; }
 
 void def_classes(nb::module_ &m) {
     nb::module_ builtins = nb::module_::import_("builtins");
