@@ -16,6 +16,13 @@ Utf8Text utf8_of(nb::handle str) {
     return {view, true, std::move(encoded)};
 }
 
+std::string_view utf8_kept(nb::handle str, std::vector<nb::object> &keep) {
+    Utf8Text text = utf8_of(str);
+    keep.push_back(nb::borrow(str));
+    if (text.keep.is_valid()) keep.push_back(std::move(text.keep));
+    return text.view;
+}
+
 nb::str str_from_utf8(std::string_view utf8) {
     // The error handler is consulted only on bytes that strict UTF-8 refuses,
     // so valid text decodes at full speed.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include <nanobind/nanobind.h>
 
@@ -24,6 +25,9 @@ struct Utf8Text {
 
 // `str` must be an instance of str.
 Utf8Text utf8_of(nb::handle str);
+
+// The UTF-8 of `str`, valid while `keep` holds what it points into.
+std::string_view utf8_kept(nb::handle str, std::vector<nb::object> &keep);
 
 // The str of UTF-8 bytes (surrogatepass form allowed).
 nb::str str_from_utf8(std::string_view utf8);

@@ -104,10 +104,7 @@ private:
                          Py_TYPE(item.ptr())->tp_name);
             throw nb::python_error();
         }
-        Utf8Text text = utf8_of(item);
-        keep(nb::borrow(item));
-        if (text.keep.is_valid()) keep(std::move(text.keep));
-        return text.view;
+        return utf8_kept(item, ir_.keep);
     }
 
     // A statement or comment: empty when false, as the builder tests them.
@@ -241,12 +238,7 @@ std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb
             while (nb::object item = nb::steal(PyIter_Next(iterator.ptr()))) {
                 std::string_view text;
                 if (native_comments) exact_str(item, "_split_comments", "line");
-                if (PyUnicode_Check(item.ptr())) {
-                    Utf8Text utf8 = utf8_of(item);
-                    ir->keep.push_back(item);
-                    if (utf8.keep.is_valid()) ir->keep.push_back(std::move(utf8.keep));
-                    text = utf8.view;
-                }
+                if (PyUnicode_Check(item.ptr())) text = utf8_kept(item, ir->keep);
                 steps.line = item;
                 feed(builder, ir->source, text, {});
             }

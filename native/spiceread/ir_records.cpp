@@ -120,10 +120,7 @@ void words_of(nb::handle iterable, const char *func, text::Words &out, std::vect
                          Py_TYPE(item.ptr())->tp_name);
             throw nb::python_error();
         }
-        Utf8Text text = utf8_of(item);
-        keep.push_back(nb::borrow(item));
-        if (text.keep.is_valid()) keep.push_back(std::move(text.keep));
-        out.push_back(text.view);
+        out.push_back(utf8_kept(item, keep));
     }
 }
 
