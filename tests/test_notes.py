@@ -49,6 +49,19 @@ def test_a_crowded_net_names_its_subcircuit_and_the_line_of_each_terminal():
         "R1,plus (line 2), R2,minus (line 3), R3,minus (line 5)"]
 
 
+@pytest.mark.parametrize(("text", "error", "note"), [
+    # A str may hold lone surrogates (bytes read with "surrogateescape").
+    (".subckt top a\nR\udcff a mid\nR2 mid b\nR3 mid c\n.ends\n", sr.ParseError,
+     "<stream>:2: net 'mid' of subcircuit 'top' joins 3 terminals: "
+     "R\udcff,plus (line 2), R2,minus (line 3), R3,minus (line 4)"),
+    (".subckt top a\nX1 a \udcff m k=1=2\n.ends\n", ValueError, "<stream>:2: X1 a \udcff m k=1=2"),
+], ids=["crowded net", "statement"])
+def test_notes_keep_lone_surrogates(text, error, note):
+    with pytest.raises(error) as info:
+        sr.parse_oc_spice(io.StringIO(text))
+    assert info.value.__notes__ == [note]
+
+
 def test_undecodable_bytes_say_where(tmp_path):
     path = tmp_path / "latin1.sp"
     path.write_bytes(".subckt top a\n\nX1 a \xe9 m\n.ends\n".encode("latin-1"))

@@ -90,19 +90,20 @@ private:
         nb::python_error error;
         const Source *source = ir.source();
         if (!source || !all.front().second.known()) throw error;
+        // Built from the names as str: a name may hold what UTF-8 cannot (lone surrogates).
         constexpr std::size_t kListed = 6;
-        std::string where;
-        for (std::size_t k = 0; k < all.size() && k < kListed; ++k) {
-            if (k) where += ", ";
-            where += std::string(nb::str(all[k].first).c_str()) + " (line " +
-                     std::to_string(all[k].second.first_line) + ")";
-        }
-        if (all.size() > kListed) where += ", and " + std::to_string(all.size() - kListed) + " more";
+        nb::list where;
+        for (std::size_t k = 0; k < all.size() && k < kListed; ++k)
+            where.append(checked(PyUnicode_FromFormat("%S (line %u)", all[k].first.ptr(),
+                                                      all[k].second.first_line)));
+        if (all.size() > kListed)
+            where.append(checked(PyUnicode_FromFormat("and %zu more", all.size() - kListed)));
+        nb::object joined = checked(PyUnicode_Join(nb::str(", ").ptr(), where.ptr()));
         Source::add_note(error, checked(PyUnicode_FromFormat(
-                                    "%U:%u: net '%S' of subcircuit '%S' joins %zu terminals: %s",
+                                    "%U:%u: net '%S' of subcircuit '%S' joins %zu terminals: %U",
                                     format_text(source->name).ptr(), all.front().second.first_line,
                                     ir.net_name(net).ptr(), subckt.component.ptr(), all.size(),
-                                    where.c_str())));
+                                    joined.ptr())));
         throw error;
     }
     std::vector<Terminals> terminals_;

@@ -42,10 +42,15 @@ void Source::note(nb::python_error &error, text::Position where) const {
     if (!where.known() || !name.is_valid() || has_notes(error.value())) return;
     std::string statement(text::strip(text::raw_line(this->text, where.first_line)));
     if (where.last_line > where.first_line) statement += " ...";
-    // The text may hold bytes that do not decode (the note of a decoding error).
+    // A str's own lone surrogates come back as they were; bytes of a file
+    // that do not decode (the note of a decoding error) are shown escaped.
     const std::string shown = shortened(statement);
-    nb::object line = checked(PyUnicode_DecodeUTF8(shown.data(), static_cast<Py_ssize_t>(shown.size()),
-                                                   "backslashreplace"));
+    const auto size = static_cast<Py_ssize_t>(shown.size());
+    nb::object line = nb::steal(PyUnicode_DecodeUTF8(shown.data(), size, "surrogatepass"));
+    if (!line.is_valid()) {
+        PyErr_Clear();
+        line = checked(PyUnicode_DecodeUTF8(shown.data(), size, "backslashreplace"));
+    }
     nb::object note = checked(PyUnicode_FromFormat("%U:%u: %U", format_text(name).ptr(), where.first_line,
                                                    line.ptr()));
     add_note(error, note);
