@@ -4,6 +4,7 @@
 #include "spiceread/ir.hpp"
 
 #include "common/objects.hpp"
+#include "common/utf8.hpp"
 #include "spiceread/text/chars.hpp"
 
 namespace tessel::spiceread {
@@ -45,11 +46,12 @@ void Source::note(nb::python_error &error, text::Position where) const {
     // A str's own lone surrogates come back as they were; bytes of a file
     // that do not decode (the note of a decoding error) are shown escaped.
     const std::string shown = shortened(statement);
-    const auto size = static_cast<Py_ssize_t>(shown.size());
-    nb::object line = nb::steal(PyUnicode_DecodeUTF8(shown.data(), size, "surrogatepass"));
-    if (!line.is_valid()) {
-        PyErr_Clear();
-        line = checked(PyUnicode_DecodeUTF8(shown.data(), size, "backslashreplace"));
+    nb::object line;
+    try {
+        line = str_from_utf8(shown);
+    } catch (nb::python_error &) {
+        line = checked(PyUnicode_DecodeUTF8(shown.data(), static_cast<Py_ssize_t>(shown.size()),
+                                            "backslashreplace"));
     }
     nb::object note = checked(PyUnicode_FromFormat("%U:%u: %U", format_text(name).ptr(), where.first_line,
                                                    line.ptr()));
