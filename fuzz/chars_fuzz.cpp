@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "check.hpp"
-#include "spiceread/text/chars.hpp"
+#include "text/chars.hpp"
 
-using namespace tessel::spiceread::text;
+using namespace tessel::text;
 
 namespace {
 

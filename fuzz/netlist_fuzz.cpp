@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "spiceread/text/netlist.hpp"
+#include "text/netlist.hpp"
 
-using namespace tessel::spiceread::text;
+using namespace tessel::text;
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size) {
     const std::string_view text = as_text(data, size);

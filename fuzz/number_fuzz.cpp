@@ -9,9 +9,9 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "spiceread/text/number.hpp"
+#include "text/number.hpp"
 
-using namespace tessel::spiceread::text;
+using namespace tessel::text;
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "check.hpp"
-#include "spiceread/text/chars.hpp"
-#include "spiceread/text/relevant_lines.hpp"
+#include "text/chars.hpp"
+#include "text/relevant_lines.hpp"
 
-using namespace tessel::spiceread::text;
+using namespace tessel::text;
 
 namespace {
 

@@ -41,7 +41,7 @@ declare -A seed_kind=(
 
 build_native() {  # fuzz/NAME_fuzz.cpp with the text core
   local name=$1
-  local -a files=("fuzz/${name}_fuzz.cpp" native/spiceread/text/*.cpp)
+  local -a files=("fuzz/${name}_fuzz.cpp" native/text/*.cpp)
   "$clangxx" -std=c++20 -g -O1 -Wall -Wextra -Werror -Inative \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -o "$out/bin/${name}_fuzz" "${files[@]}"

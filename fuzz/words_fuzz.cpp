@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "check.hpp"
-#include "spiceread/text/chars.hpp"
-#include "spiceread/text/words.hpp"
+#include "text/chars.hpp"
+#include "text/words.hpp"
 
-using namespace tessel::spiceread::text;
+using namespace tessel::text;
 
 namespace {
 

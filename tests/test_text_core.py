@@ -11,7 +11,7 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parents[1]
-SOURCE = ROOT / "native" / "spiceread" / "text"
+SOURCE = ROOT / "native" / "text"
 
 
 def tool(name: str) -> str | None:
@@ -24,7 +24,7 @@ def tool(name: str) -> str | None:
 def test_text_core_unit_tests():
     # A build folder per set of tools: a checkout may be tested from several
     # environments (another interpreter, a chroot), whose CMake caches differ.
-    tools = f"{tool('cmake')}|{tool('ninja')}|{sys.executable}"
+    tools = f"{tool('cmake')}|{tool('ninja')}|{sys.executable}|{SOURCE}"
     build = ROOT / "build" / f"text-core-tests-{hashlib.sha1(tools.encode()).hexdigest()[:10]}"
     configure = [tool("cmake"), "-S", str(SOURCE), "-B", str(build), "-DCMAKE_BUILD_TYPE=Debug"]
     if tool("ninja"):

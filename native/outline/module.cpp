@@ -15,11 +15,11 @@
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
-#include "spiceread/text/netlist.hpp"
+#include "text/netlist.hpp"
 
 namespace nb = nanobind;
 using namespace tessel;
-namespace text = tessel::spiceread::text;
+namespace text = tessel::text;
 
 namespace {
 
@@ -27,8 +27,8 @@ namespace {
 // the words a comment marker cuts.
 class Recorder final : public text::Steps {
 public:
-    text::Position where;  // of the line being fed
     std::vector<text::Words> subckt_words, element_words;
+    std::vector<std::uint32_t> outside;  // file lines of elements outside any subcircuit
     struct Cut {
         std::uint32_t line;
         std::string_view word;
@@ -45,7 +45,7 @@ public:
                 std::size_t begin = line.rfind(' ', at);
                 begin = begin == std::string_view::npos ? 0 : begin + 1;
                 std::size_t end = line.find(' ', at);
-                cuts.push_back({where.first_line, line.substr(begin, end - begin), line[at]});
+                cuts.push_back({where_.first_line, line.substr(begin, end - begin), line[at]});
             }
         }
         return split;
@@ -61,6 +61,13 @@ public:
     void element_read(const text::Netlist &, std::uint32_t, const text::Words &words) override {
         element_words.push_back(words);
     }
+    void line_begun(std::uint32_t, text::Position where) override { where_ = where; }
+    void element_ignored(std::uint32_t, text::Position where, const text::Words &) override {
+        outside.push_back(where.first_line);
+    }
+
+private:
+    text::Position where_;  // of the line being read
 };
 
 nb::object str(std::string_view text) { return str_from_utf8(text); }
@@ -101,24 +108,11 @@ nb::dict read_outline(nb::handle text_arg) {
     text::NetlistBuilder builder(netlist, recorder);
     nb::dict out = new_dict();
     set_item(out, nb::str("error"), nb::none());
-    std::vector<std::uint32_t> outside;
     {
         text::RelevantLineScanner scanner(utf8.view);
         text::RelevantLine line;
         try {
-            while (scanner.next(line)) {
-                recorder.where = line.where;
-                const std::size_t before = netlist.elements.size();
-                const std::string_view stable = netlist.arena.store(line.text);
-                builder.feed(stable, line.where);
-                // An element line that made no record stands outside any subcircuit.
-                if (netlist.elements.size() == before) {
-                    text::Steps plain;
-                    text::Words words;
-                    plain.split_words(plain.split_comments(stable).statement, words);
-                    if (!words.empty() && words.front().front() != '.') outside.push_back(line.where.first_line);
-                }
-            }
+            while (scanner.next(line)) builder.feed(netlist.arena.store(line.text), line.where);
         } catch (const text::BuildError &error) {
             nb::dict e = new_dict();
             set_item(e, nb::str("kind"), nb::str(kind_name(error.kind)));
@@ -153,7 +147,7 @@ nb::dict read_outline(nb::handle text_arg) {
     }
     set_item(out, nb::str("subckts"), subckts);
     nb::list lines;
-    for (std::uint32_t line : outside) lines.append(new_int(line));
+    for (std::uint32_t line : recorder.outside) lines.append(new_int(line));
     set_item(out, nb::str("outside"), lines);
     nb::list cuts;
     for (const Recorder::Cut &c : recorder.cuts)

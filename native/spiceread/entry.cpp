@@ -15,7 +15,7 @@
 #include "spiceread/lines.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/netlist.hpp"
-#include "spiceread/text/relevant_lines.hpp"
+#include "text/relevant_lines.hpp"
 
 namespace tessel::spiceread {
 

@@ -13,7 +13,7 @@
 
 #include "spiceread/route.hpp"
 #include "spiceread/strings.hpp"
-#include "spiceread/text/netlist.hpp"
+#include "text/netlist.hpp"
 #include "spiceread/values.hpp"
 
 namespace tessel::spiceread {

@@ -17,8 +17,8 @@
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "spiceread/module.hpp"
-#include "spiceread/text/chars.hpp"
-#include "spiceread/text/words.hpp"
+#include "text/chars.hpp"
+#include "text/words.hpp"
 
 namespace tessel::spiceread {
 

@@ -8,7 +8,7 @@
 
 #include "common/utf8.hpp"
 #include "spiceread/route.hpp"
-#include "spiceread/text/relevant_lines.hpp"
+#include "text/relevant_lines.hpp"
 
 namespace tessel::spiceread {
 

@@ -13,7 +13,7 @@
 #include "common/utf8.hpp"
 #include "spiceread/assembly.hpp"
 #include "spiceread/module.hpp"
-#include "spiceread/text/location.hpp"
+#include "text/location.hpp"
 
 namespace tessel::spiceread {
 

@@ -5,7 +5,7 @@
 
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
-#include "spiceread/text/chars.hpp"
+#include "text/chars.hpp"
 
 namespace tessel::spiceread {
 

@@ -17,7 +17,7 @@
 #include "common/utf8.hpp"
 #include "common/warnings.hpp"
 #include "spiceread/module.hpp"
-#include "spiceread/text/value.hpp"
+#include "text/value.hpp"
 
 namespace tessel::spiceread {
 

@@ -1,8 +1,8 @@
-#include "spiceread/text/relevant_lines.hpp"
+#include "text/relevant_lines.hpp"
 
-#include "spiceread/text/chars.hpp"
+#include "text/chars.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 // The relevant line being built: a span of the text for as long as the line
 // reads exactly as that span, copied into the buffer from the first place
@@ -189,4 +189,4 @@ bool RelevantLineScanner::next(RelevantLine &out) {
     return false;
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -1,8 +1,8 @@
-#include "spiceread/text/location.hpp"
+#include "text/location.hpp"
 
-#include "spiceread/text/chars.hpp"
+#include "text/chars.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 namespace {
 
@@ -70,4 +70,4 @@ LocationText read_location(std::string_view comment, std::string &buffer) {
     return out;
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

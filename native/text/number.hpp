@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 enum class FloatKind {
     number,      // float(text) gives `value`
@@ -29,4 +29,4 @@ FloatScan scan_float(std::string_view text) noexcept;
 // lowercasing: p, n, u and m; 1.0 for anything else, the empty text included.
 double scale_factor(std::string_view unit) noexcept;
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -20,11 +20,11 @@
 #include <string_view>
 #include <vector>
 
-#include "spiceread/text/arena.hpp"
-#include "spiceread/text/relevant_lines.hpp"
-#include "spiceread/text/words.hpp"
+#include "text/arena.hpp"
+#include "text/relevant_lines.hpp"
+#include "text/words.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 // A range of one of the netlist's pools.
 struct Span {
@@ -114,6 +114,12 @@ public:
     // settings now.
     virtual void subckt_opened(const Netlist &, std::uint32_t, const Words &) {}
     virtual void element_read(const Netlist &, std::uint32_t, const Words &) {}
+
+    // A relevant line is about to be read: its line id and where it stands.
+    virtual void line_begun(std::uint32_t /*id*/, Position /*where*/) {}
+    // An element line outside any subcircuit, which the reader ignores
+    // (`words`: all of its words, its name first).
+    virtual void element_ignored(std::uint32_t /*id*/, Position /*where*/, const Words & /*words*/) {}
 };
 
 class NetlistBuilder {
@@ -136,4 +142,4 @@ private:
     Words words_, ports_;
 };
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 struct LocationText {
     enum class Status {
@@ -54,4 +54,4 @@ private:
     bool done_ = false;
 };
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -1,6 +1,6 @@
-#include "spiceread/text/value.hpp"
+#include "text/value.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 namespace {
 
@@ -48,4 +48,4 @@ ValueText read_value(std::string_view value, std::string &buffer) {
     return v;
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

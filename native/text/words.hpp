@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "spiceread/text/arena.hpp"
+#include "text/arena.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 using Words = std::vector<std::string_view>;
 
@@ -135,4 +135,4 @@ void rewrite_sources(Words &words, Arena &arena, IsIdentifier &&is_identifier) {
     words.swap(out);
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 class Arena {
 public:
@@ -43,4 +43,4 @@ private:
     std::size_t used_ = 0;
 };
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -2,7 +2,7 @@
 // construction for short decimals and otherwise done by std::from_chars
 // (correctly rounded, locale-free, no hex forms, no need for a NUL-terminated
 // buffer).
-#include "spiceread/text/number.hpp"
+#include "text/number.hpp"
 
 #include <charconv>
 #include <cfloat>
@@ -11,7 +11,7 @@
 #include <limits>
 #include <string>
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 namespace {
 
@@ -277,4 +277,4 @@ double scale_factor(std::string_view unit) noexcept {
     }
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

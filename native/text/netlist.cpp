@@ -1,6 +1,6 @@
-#include "spiceread/text/netlist.hpp"
+#include "text/netlist.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 void Steps::handle_sources(Words &words, Arena &arena) {
     rewrite_sources(words, arena, [this](std::string_view w) { return is_identifier(w); });
@@ -19,6 +19,7 @@ Span NetlistBuilder::pool(const Words &words) {
 
 void NetlistBuilder::feed(std::string_view line, Position where) {
     const std::uint32_t id = ++ir_.lines;
+    steps_.line_begun(id, where);
     CommentSplit split = steps_.split_comments(line);
     if (!split.comment.empty()) ir_.comments.push_back({id, split.comment});
     if (split.statement.empty()) return;
@@ -70,7 +71,10 @@ void NetlistBuilder::command(std::uint32_t id, Position where) {
 }
 
 void NetlistBuilder::element(std::uint32_t id, Position where, std::string_view comment) {
-    if (open_.empty()) return;  // outside any subcircuit: ignored
+    if (open_.empty()) {  // outside any subcircuit: ignored
+        steps_.element_ignored(id, where, words_);
+        return;
+    }
     Element element{};
     element.id = id;
     element.where = where;
@@ -103,4 +107,4 @@ void NetlistBuilder::element(std::uint32_t id, Position where, std::string_view 
     ir_.order.push_back({false, index});
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -1,8 +1,8 @@
-#include "spiceread/text/words.hpp"
+#include "text/words.hpp"
 
-#include "spiceread/text/chars.hpp"
+#include "text/chars.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 CommentSplit split_comments(std::string_view line) {
     std::size_t at = line.find('$');
@@ -141,4 +141,4 @@ SettingWord split_setting(std::string_view word) {
     return {word.substr(0, eq), word.substr(eq + 1), parts};
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

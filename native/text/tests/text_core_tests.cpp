@@ -7,14 +7,14 @@
 #include <string_view>
 #include <vector>
 
-#include "spiceread/text/location.hpp"
-#include "spiceread/text/netlist.hpp"
-#include "spiceread/text/number.hpp"
-#include "spiceread/text/relevant_lines.hpp"
-#include "spiceread/text/value.hpp"
-#include "spiceread/text/words.hpp"
+#include "text/location.hpp"
+#include "text/netlist.hpp"
+#include "text/number.hpp"
+#include "text/relevant_lines.hpp"
+#include "text/value.hpp"
+#include "text/words.hpp"
 
-using namespace tessel::spiceread::text;
+using namespace tessel::text;
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 enum class Kind : std::uint8_t { Ordinary, Space, LineBreak };
 
@@ -185,4 +185,4 @@ inline bool is_standard(std::string_view s) {
     return true;
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

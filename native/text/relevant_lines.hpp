@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 // Where a statement stands in the file: the 1-based numbers of its first raw
 // line and of its last continuation line.  Raw lines end where
@@ -63,4 +63,4 @@ private:
     std::string buffer_;
 };
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "spiceread/text/number.hpp"
+#include "text/number.hpp"
 
-namespace tessel::spiceread::text {
+namespace tessel::text {
 
 struct ValueText {
     std::string_view text;  // unquoted, braces made brackets (may point into the buffer)
@@ -48,4 +48,4 @@ std::optional<double> value_number(const ValueText &v, HostFloat &&host_float) {
     return std::nullopt;
 }
 
-}  // namespace tessel::spiceread::text
+}  // namespace tessel::text
