@@ -15,7 +15,7 @@ from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
 
 from .. import __version__
-from . import check, register, spice
+from . import check, register, show, spice
 from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, say
 
 __all__ = ["main"]
@@ -42,6 +42,7 @@ def build_parser() -> argparse.ArgumentParser:
     spice.add_parser(subparsers, common)
     check.add_parser(subparsers, common)
     register.add_parser(subparsers, common)
+    show.add_parser(subparsers, common)
     return parser
 
 
