@@ -29,6 +29,9 @@ _ROW_GAP = 0.6
 MARKER_REACH = 0.7
 
 
+Direction = tuple[float, float, float, float]  # x, y and the unit vector it faces
+
+
 @dataclass(slots=True)
 class Instance:
     name: str
@@ -49,7 +52,8 @@ class Net:
     name: str
     kind: str
     ends: list[tuple[int, int]]  # (instance, port)
-    at: tuple[float, float, float, float] | None = None  # a port's marker: x, y, direction
+    at: Direction | None = None  # a port's marker
+    points: list[Direction] = field(default_factory=list)  # where its terminals are
 
 
 @dataclass(slots=True)
@@ -142,6 +146,8 @@ class _Builder:
         names = self.names_of(component)
         element = self.elements.get(name)
         terminals = len(element["nets"]) if element else 0
+        if terminals <= len(names):
+            return names
         return names + tuple(f"o{k + 1}" for k in range(len(names), terminals))
 
     def _place(self, sheet: Sheet, where: list[_Position | None], edges: list[tuple[int, int]]) -> None:
@@ -186,18 +192,22 @@ class _Builder:
             nets = self.elements[inst]["nets"] if inst in self.elements else ()
             return nets[port] if port < len(nets) else None
 
+        def point(i: int, p: int) -> Direction:
+            inst = sheet.instances[i]
+            x, y, dx, dy = sheet.symbols[inst.symbol].ports[p]
+            return inst.x + x, inst.y + y, dx, dy
+
         for a, b in wires:
             ends = [end(a), end(b)]
-            name = written(a[0], ends[0][1]) or written(b[0], ends[1][1]) or f"{','.join(a)} {','.join(b)}"
-            sheet.nets.append(Net(name, WIRE, ends))
+            name = written(a[0], ends[0][1]) or written(b[0], ends[1][1]) or f"{a[0]},{a[1]}"
+            sheet.nets.append(Net(name, WIRE, ends, points=[point(*ends[0]), point(*ends[1])]))
         declared = set(self.written.get("ports", ()))
         reach = sheet.unit * MARKER_REACH
         for port, at in externals:
             i, p = end(at)
-            inst = sheet.instances[i]
-            x, y, dx, dy = sheet.symbols[inst.symbol].ports[p]
+            x, y, dx, dy = here = point(i, p)
             sheet.nets.append(Net(port, PORT if port in declared else LONE, [(i, p)],
-                                  (inst.x + x + dx * reach, inst.y + y + dy * reach, dx, dy)))
+                                  (x + dx * reach, y + dy * reach, dx, dy), [here]))
         for k, net in enumerate(sheet.nets):
             for i, p in net.ends:
                 sheet.instances[i].nets[p] = k

@@ -12,7 +12,8 @@ An SVG file holds all of them.  The page holds them as markup for its script, wh
 the drawing those of the instances in view (a browser lays out and paints every element of a
 drawing whenever its view changes, which is slow for many thousands); what the page draws
 beyond that is the overview: the boxes and straight wires of all instances as a few paths,
-one per part of the sheet and kind of box.  Strokes keep their width in pixels at any zoom
+one per part of the sheet and kind of box.  Wires lie under the instances, port markers
+over them.  Strokes keep their width in pixels at any zoom
 (``vector-effect`` in the style sheet).  Attributes are in single quotes, so that the markup
 needs no escaping in the page's data.
 """
@@ -69,14 +70,17 @@ def sheet_svg(sheet: Sheet, ident: str, flagged: Flagged = ((), ()), *, standalo
     parts.append(f"</defs><g font-size='{_f(sheet.unit * 0.2)}'>")
     if standalone:
         insts, nets = _shapes(sheet, ident, flagged)
-        parts += ["<g class='nets'>", *nets, "</g><g class='insts'>", *insts, "</g>"]
+        wires = [m for m, n in zip(nets, sheet.nets) if n.kind == WIRE]
+        markers = [m for m, n in zip(nets, sheet.nets) if n.kind != WIRE]
+        parts += ["<g class='wires'>", *wires, "</g><g class='insts'>", *insts,
+                  "</g><g class='markers'>", *markers, "</g>"]
         parts.append(_scale_bar(x, y + h, w, sheet.unit))
     else:
         parts.append(_overview(sheet, flagged[0]))
-        parts.append("<g class='nets'>")
         net_classes = classes(sheet, flagged)[1]
+        parts.append("<g class='wires'></g><g class='insts'></g><g class='markers'>")
         parts += (_marker(sheet, k, net_classes[k]) for k, n in enumerate(sheet.nets) if not n.ends)
-        parts.append("</g><g class='insts'></g>")
+        parts.append("</g>")
     parts.append("</g></svg>")
     return "".join(parts)
 
@@ -149,19 +153,9 @@ def _symbol(symbol: Symbol, ident: str, unit: float) -> str:
     return "".join(out)
 
 
-def _ends(sheet: Sheet, net: Net) -> tuple[tuple[float, float, float, float], ...]:
-    """Where a net's terminals are and the way they face."""
-    out = []
-    for i, p in net.ends:
-        inst = sheet.instances[i]
-        x, y, dx, dy = sheet.symbols[inst.symbol].ports[p]
-        out.append((inst.x + x, inst.y + y, dx, dy))
-    return tuple(out)
-
-
 def _wire(sheet: Sheet, net: Net) -> str:
     """A curve leaving each port the way it faces."""
-    (ax, ay, adx, ady), (bx, by, bdx, bdy) = _ends(sheet, net)
+    (ax, ay, adx, ady), (bx, by, bdx, bdy) = net.points
     reach = min(math.hypot(bx - ax, by - ay) / 2, sheet.unit)
     return (f"M{ax:.7g} {ay:.7g}C{ax + adx * reach:.7g} {ay + ady * reach:.7g} "
             f"{bx + bdx * reach:.7g} {by + bdy * reach:.7g} {bx:.7g} {by:.7g}")
@@ -185,7 +179,8 @@ def _marker(sheet: Sheet, k: int, cls: str) -> str:
 
 
 def _overview(sheet: Sheet, flag_insts: Collection[int]) -> str:
-    """All boxes and wires as a few paths: one per part of the sheet and kind of box."""
+    """All boxes and wires as a few paths: one per part of the sheet and kind of box.  Wires lie under the instances, port markers
+over them."""
     x0, y0, x1, y1 = sheet.bbox
     cell = max(x1 - x0, y1 - y0, sheet.unit) / _PARTS
     # Each box as its first corner and the steps to the others, the steps the same for all
@@ -202,7 +197,7 @@ def _overview(sheet: Sheet, flag_insts: Collection[int]) -> str:
         parts.setdefault(key, []).append(f"M{inst.x + bx:.7g} {inst.y + by:.7g}{tail}")
     for net in sheet.nets:
         if net.kind == WIRE:
-            (ax, ay, _, _), (bx, by, _, _) = _ends(sheet, net)
+            (ax, ay, _, _), (bx, by, _, _) = net.points
             key = ("wire", int((ax - x0) // cell), int((ay - y0) // cell))
             parts.setdefault(key, []).append(f"M{ax:.7g} {ay:.7g}L{bx:.7g} {by:.7g}")
     paths = [f"<path class='{key[0]}' d='{''.join(d)}'/>" for key, d in sorted(parts.items())]

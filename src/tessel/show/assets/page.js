@@ -89,7 +89,9 @@
     const nets = new Set(selected.nets);
     for (const i of wanted) for (const n of st.portNets[i]) if (n >= 0) nets.add(n);
     sync(st.insts, wanted, st.layers.insts, instMarkup, "i");
-    sync(st.nets, nets, st.layers.nets, netMarkup, "n");
+    const wire = (n) => sheet().nets[n][1] === "wire";
+    sync(st.nets, new Set([...nets].filter(wire)), st.layers.wires, netMarkup, "n", wire);
+    sync(st.nets, new Set([...nets].filter((n) => !wire(n))), st.layers.markers, netMarkup, "n", (n) => !wire(n));
   }
 
   // The markup of an instance or a net: its symbol's, filled in as the drawing's own code
@@ -105,9 +107,10 @@
     return kind === "wire" ? fill(sheet().wire, {cls, n, d: shape}) : shape;
   }
 
-  function sync(shown, wanted, layer, markup, key) {
+  // Makes `shown` (index to element; of the layer, where `mine` says which are) what is wanted.
+  function sync(shown, wanted, layer, markup, key, mine = () => true) {
     for (const [k, element] of shown) {
-      if (!wanted.has(k) && !element.dataset.keep) {
+      if (mine(k) && !wanted.has(k) && !element.dataset.keep) {
         element.remove();
         shown.delete(k);
       }
@@ -305,6 +308,7 @@
     }
     cur = k;
     svgs[k].classList.add("current");
+    history.replaceState(null, "", `#${encodeURIComponent(D.sheets[k].name)}`);
     document.querySelectorAll("#sheets li").forEach((li, j) => li.classList.toggle("current", j === k));
     if (!sheets[k]) {
       const s = D.sheets[k], grid = new Map(), cell = s.unit * 8;
@@ -315,10 +319,11 @@
         return s.symbols[inst[4]][0].map(() => -1);
       });
       s.nets.forEach(([, , ends], n) => { for (const [i, p] of ends) portNets[i][p] = n; });
-      const layers = {insts: svgs[k].querySelector(".insts"), nets: svgs[k].querySelector(".nets")};
+      const layer = (name) => svgs[k].querySelector(`.${name}`);
+      const layers = {insts: layer("insts"), wires: layer("wires"), markers: layer("markers")};
       const nets = new Map();
       // Markers of unused ports are there from the start and stay.
-      for (const element of layers.nets.children) {
+      for (const element of layers.markers.children) {
         element.dataset.keep = "1";
         nets.set(+element.dataset.n, element);
       }
@@ -351,6 +356,8 @@
     findings.append(li);
   }
 
-  if (svgs.length) open(0);
+  // The address may name the sheet to show first: page.html#stage.
+  const named = D.sheets.findIndex((s) => `#${encodeURIComponent(s.name)}` === location.hash);
+  if (svgs.length) open(Math.max(named, 0));
   document.body.dataset.ready = "true";
 })();
