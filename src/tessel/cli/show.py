@@ -82,19 +82,27 @@ def run(args: argparse.Namespace) -> int:
             netlists = {args.subckt: _chosen(netlists, args.subckt)}
         elif not netlists:
             raise CommandError(where, "holds no subcircuit with elements: nothing to draw")
+        if args.verbose:
+            say(where, f"read {sum(len(n['instances']) for n in netlists.values())} instance(s) "
+                f"in {len(netlists)} subcircuit(s); checking and drawing")
         source = io.StringIO(text) if args.file == STDIN else args.file
         findings = check_netlist(source, params, **options)
         sheets, targets = draw(netlists, text, findings, component_map=options["component_map"])
-    if output is None:
-        write_stdout(html_page(Path(where).name, sheets, findings, targets))
+        title = Path(where).name
+        outputs: list[tuple[Path | None, str]]
+        if output is None or output.suffix.lower() in _PAGE:
+            outputs = [(output, html_page(title, sheets, findings, targets))]
+        else:
+            paths = _svg_paths(output, [s.name for s in sheets])
+            outputs = [(path, svg_document(sheets, k, targets)) for k, path in enumerate(paths)]
+    for path, content in outputs:
+        if path is None:
+            write_stdout(content)
+        else:
+            write_file(path, content)
+    written = [path for path, _ in outputs if path is not None]
+    if not written:
         return OK
-    if output.suffix.lower() in _PAGE:
-        written = [output]
-        write_file(output, html_page(Path(where).name, sheets, findings, targets))
-    else:
-        written = _svg_paths(output, [s.name for s in sheets])
-        for k, path in enumerate(written):
-            write_file(path, svg_document(sheets, k, targets))
     if not args.quiet:
         count = sum(len(s.instances) for s in sheets)
         say(None, f"wrote {', '.join(map(str, written))}: {len(sheets)} subcircuit(s), "

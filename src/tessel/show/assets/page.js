@@ -66,7 +66,10 @@
   function inSpan(st, x0, y0, x1, y1) {
     const c = st.cell, out = [];
     const gx0 = Math.floor(x0 / c), gx1 = Math.floor(x1 / c), gy0 = Math.floor(y0 / c), gy1 = Math.floor(y1 / c);
-    const take = (cell) => { out.push(...cell); return out.length > MOST; };
+    const take = (cell) => {
+      for (const i of cell) out.push(i);
+      return out.length > MOST;
+    };
     if ((gx1 - gx0 + 1) * (gy1 - gy0 + 1) > st.grid.size) {
       for (const [key, cell] of st.grid) {
         const [gx, gy] = key.split(",").map(Number);
