@@ -85,14 +85,16 @@ def sheet_svg(sheet: Sheet, ident: str, flagged: Flagged = ((), ()), *, standalo
     return "".join(parts)
 
 
-# An instance is its symbol's markup with these filled in: {cls} (the classes after "inst"),
-# {i} (its index), {x} and {y} (its origin), {name} and {rings} (the rings of its open ports).
-# The page's script fills them in the same way, for the instances it draws.
+# A wire, with {cls} (the classes after "wire"), {n} (its index) and {d} (its path) to fill in.
 WIRE_MARKUP = "<path class='net wire{cls}' data-n='{n}' d='{d}'/>"
 
 
 def instance_markup(sheet: Sheet, ident: str) -> list[tuple[str, list[str]]]:
-    """For each symbol, the markup of its instances and the ring of each of its ports."""
+    """For each symbol, the markup of its instances and the ring of each of its ports.
+
+    The markup has these to fill in: {cls} (the classes after "inst"), {i} (the instance's
+    index), {x} and {y} (its origin), {name} and {rings} (the rings of its open ports).  The
+    page's script fills them in the same way, for the instances it draws."""
     ring = _f(sheet.unit * 0.09)
     out = []
     for k, s in enumerate(sheet.symbols):
