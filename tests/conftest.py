@@ -25,3 +25,30 @@ def isolated_imports(monkeypatch):
     yield
     for name in set(sys.modules) - before:
         del sys.modules[name]
+
+
+# Ways a factory database is found damaged: its bytes, or what another program made.
+DAMAGES = ["random bytes", "truncated", "corrupted page", "another program's", "other columns"]
+
+
+def damage_database(path, kind: str) -> bytes:
+    """Damage the database file at `path` (a few pages of records) as `kind` says; return its bytes."""
+    import random
+    import sqlite3
+    from contextlib import closing
+
+    noise = random.Random(kind).randbytes
+    good = path.read_bytes()
+    if kind in ("another program's", "other columns"):
+        path.unlink()
+        with closing(sqlite3.connect(path)) as conn:
+            conn.execute("CREATE TABLE notes (x)" if kind == "another program's" else
+                         "CREATE TABLE factories (a, b)")
+            conn.commit()
+    else:
+        assert len(good) > 3 * 4096, "too small a database to damage a page of"
+        damaged = {"random bytes": noise(len(good)), "truncated": good[: len(good) // 2],
+                   # The table's root page.
+                   "corrupted page": good[:4096] + noise(4096) + good[8192:]}[kind]
+        path.write_bytes(damaged)
+    return path.read_bytes()
