@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -25,6 +27,17 @@ def isolated_imports(monkeypatch):
     yield
     for name in set(sys.modules) - before:
         del sys.modules[name]
+
+
+def as_a_user(command: list[str]) -> list[str]:
+    """`command`, run so that file permissions bind it as they bind a user: root loses the
+    powers that override them (read-only folders and files are then read-only for it too)."""
+    if os.geteuid() != 0:
+        return command
+    setpriv = shutil.which("setpriv")
+    if setpriv is None:
+        pytest.skip("running as root, and without setpriv to give up its file powers")
+    return [setpriv, "--bounding-set=-dac_override,-dac_read_search", "--", *command]
 
 
 # Ways a factory database is found damaged: its bytes, or what another program made.

@@ -27,6 +27,7 @@ import argparse
 import re
 import sys
 import warnings
+from contextlib import nullcontext
 from pathlib import Path
 from typing import Any
 
@@ -148,18 +149,28 @@ def _targets(files: list[str], out_dir: Path, fmt: str) -> dict[str, Path]:
     return targets
 
 
-def prepare_project(args: argparse.Namespace) -> None:
-    """Check the settings, load the PDK and register the project's cells, if any."""
+def prepare_project(args: argparse.Namespace, *, persist: bool = True) -> None:
+    """Check the settings, load the PDK and register the project's cells, if any.
+
+    With `persist` false nothing is written on disk (no factory database, no compiled
+    files); the cells still reach the PDK.  A factory database that cannot be used is a
+    warning: the cells are registered without it.
+    """
     pyproject = project.check_settings()
-    project.load_pdk()
-    if args.project is None and (
-        pyproject is None
-        or not (settings.has_tool_settings() or database.get_database_path().is_file())
-    ):
-        return
-    done = project.register(verbose=args.verbose)
+    with nullcontext() if persist else project.without_bytecode():
+        project.load_pdk()
+        if args.project is None and (
+            pyproject is None
+            or not (settings.has_tool_settings() or database.get_database_path().is_file())
+        ):
+            return
+        done = project.register(verbose=args.verbose, persist=persist, database_optional=True)
     if args.quiet:
         return
+    if done.database_problem is not None:
+        problem = done.database_problem
+        say(str(problem.path), f"warning: {problem.reason} (the project's cells are registered "
+            f"without it){project.mend(problem)}")
     for file, reasons in done.failures.items():
         for reason in reasons:
             say(file, f"warning: its cells fail when used: {reason}")
