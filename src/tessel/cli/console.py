@@ -22,8 +22,8 @@ INTERRUPTED = 130
 
 STDOUT = "<stdout>"
 
-# A note that a reader attaches to its exceptions: "path:LINE: statement".
-_LOCATION_NOTE = re.compile(r"(?P<where>.+:\d+): (?P<statement>.*)")
+# A note that a reader attaches to its exceptions and warnings: "path:LINE: statement".
+_LOCATION_NOTE = re.compile(r"(?P<path>.+?):(?P<line>\d+): (?P<statement>.*)")
 
 
 class CommandError(Exception):
@@ -58,29 +58,49 @@ def describe(exc: BaseException) -> str:
     """The exception as ``Type: message`` on one line (an OS error by its reason only)."""
     if isinstance(exc, OSError) and exc.strerror:
         message = exc.strerror
+    elif isinstance(exc, MemoryError):
+        message = "out of memory"
     else:
         message = one_line(str(exc)) or "(no message)"
     return f"{type(exc).__name__}: {message}"
 
 
-def report(where: str, exc: BaseException) -> None:
-    """Report `exc` raised while working on `where`.
+def report(where: str, exc: BaseException, *, hint: str = "") -> None:
+    """Report `exc` raised while working on `where`, with `hint` (a sentence) after it.
 
     A note of the form ``path:LINE: statement`` names the place more exactly: the line
-    then reads ``tessel: path:LINE: Type: message [statement]``; other notes follow in
+    then reads ``tessel: WHERE:LINE: Type: message [statement]``; other notes follow in
     brackets too.
     """
-    extra, located = [], False
-    for note in getattr(exc, "__notes__", ()):
+    say_noted(where, exc, describe(exc) + (f" {hint}" if hint else ""))
+
+
+def say_noted(where: str, noted: BaseException, text: str) -> None:
+    """Say `text` about `where`, placed at the line that a note of `noted` gives."""
+    line, notes = _notes(noted)
+    if line is not None:
+        where = f"{where}:{line}"
+    if notes:
+        text += " [" + "; ".join(notes) + "]"
+    say(where, text)
+
+
+def noted_line(noted: BaseException) -> int | None:
+    """The line that a note ``path:LINE: statement`` of `noted` gives, if any."""
+    return _notes(noted)[0]
+
+
+def _notes(noted: BaseException) -> tuple[int | None, list[str]]:
+    """The line the first location note gives, and the notes on one line each (that
+    one by its statement alone)."""
+    line, texts = None, []
+    for note in getattr(noted, "__notes__", ()):
         text = one_line(str(note))
         match = _LOCATION_NOTE.fullmatch(text)
-        if match and not located:
-            where, text, located = match["where"], match["statement"], True
-        extra.append(text)
-    text = describe(exc)
-    if extra:
-        text += " [" + "; ".join(extra) + "]"
-    say(where, text)
+        if match and line is None:
+            line, text = int(match["line"]), match["statement"]
+        texts.append(text)
+    return line, texts
 
 
 # One write of many megabytes to a pipe whose reader goes away ends early without an

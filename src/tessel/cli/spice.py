@@ -24,9 +24,6 @@ table, or it has a factory database).
 from __future__ import annotations
 
 import argparse
-import re
-import sys
-import warnings
 from contextlib import nullcontext
 from pathlib import Path
 from typing import Any
@@ -34,24 +31,12 @@ from typing import Any
 from .. import settings
 from ..core import database
 from . import project
-from .console import INPUT_PROBLEM, OK, CommandError, UsageError, describe, report, say
+from .console import INPUT_PROBLEM, OK, CommandError, UsageError, describe, say
 from .console import write_file, write_stdout
 from .formats import FORMATS, format_netlist
+from .reading import STDIN, parse_number_or_text, read_netlist
 
-STDIN = "-"
-
-_NUMBER = re.compile(r"[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?")
-_INTEGER = re.compile(r"[+-]?\d+")
-
-
-def parse_number_or_text(value: str) -> Any:
-    """``"3"`` -> 3, ``"1e-6"`` -> 1e-06, anything else stays text (``"nan"`` included)."""
-    text = value.strip()
-    if _INTEGER.fullmatch(text):
-        return int(text)
-    if _NUMBER.fullmatch(text):
-        return float(text)
-    return value
+__all__ = ["STDIN", "add_pair_options", "parse_number_or_text", "prepare_project", "refuse_second_stdin"]
 
 
 def _pair(text: str) -> tuple[str, str]:
@@ -118,7 +103,7 @@ def run(args: argparse.Namespace) -> int:
         results: dict[str, Any] = {}
         failed = False
         for name in args.files:
-            netlist = _read(name, args)
+            netlist = read_netlist(name, args)
             if netlist is None:
                 failed = True
             elif targets is not None:
@@ -176,33 +161,3 @@ def prepare_project(args: argparse.Namespace, *, persist: bool = True) -> None:
             say(file, f"warning: its cells fail when used: {reason}")
     for text in done.warnings:
         say(None, f"warning: {text}")
-
-
-def _read(name: str, args: argparse.Namespace) -> Any:
-    """The netlist dictionary of the file `name`, or None when it cannot be read (reported)."""
-    from tessel.core.spiceread import ParseWarning, parse_oc_spice
-
-    where = "<stdin>" if name == STDIN else name
-    params = {key: parse_number_or_text(value) for key, value in args.param}
-    netlist, failure = None, None
-    with warnings.catch_warnings(record=True) as caught:
-        # Every warning of the reader, each on its line; other warnings (of the
-        # libraries it imports) as Python's filters decide.
-        warnings.simplefilter("always", ParseWarning)
-        try:
-            netlist = parse_oc_spice(
-                sys.stdin if name == STDIN else name,
-                settings_keymap=dict(args.settings_keymap),
-                component_map=dict(args.component_map),
-                **params,
-            )
-        except Exception as e:  # noqa: BLE001 - every failure becomes one line
-            failure = e
-    if not args.quiet:
-        for warning in caught:
-            say(where, f"warning: {warning.message}")
-    if failure is not None:
-        report(where, failure)
-    if args.verbose and netlist is not None:
-        say(where, f"netlists read: {', '.join(netlist) or '-'}")
-    return netlist
