@@ -16,7 +16,7 @@ from contextlib import contextmanager
 
 from .. import __version__
 from . import check, register, spice
-from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, say
+from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, describe, say
 
 __all__ = ["main"]
 
@@ -79,6 +79,11 @@ def main(argv: Sequence[str] | None = None) -> int:
             return INPUT_PROBLEM
         except KeyboardInterrupt:
             return INTERRUPTED
+        except MemoryError:
+            pass
+    # Out of memory; said outside the handler, when what filled the memory is gone.
+    say(None, describe(MemoryError()))
+    return INPUT_PROBLEM
 
 
 if __name__ == "__main__":

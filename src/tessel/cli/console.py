@@ -8,11 +8,9 @@ Every problem is one line on stderr, ``tessel: WHERE: MESSAGE``, never a traceba
 
 from __future__ import annotations
 
-import errno
 import os
 import re
 import sys
-import tempfile
 from pathlib import Path
 
 OK = 0
@@ -117,7 +115,7 @@ def write_stdout(text: str) -> None:
     except BrokenPipeError:
         _discard_stdout()
         raise OutputClosed from None
-    except OSError as e:
+    except (OSError, UnicodeError) as e:
         _discard_stdout()
         raise CommandError(STDOUT, describe(e)) from None
 
@@ -131,34 +129,8 @@ def _discard_stdout() -> None:
 
 
 def write_file(path: Path, text: str) -> None:
-    """Write `text` to `path` whole or not at all (an interrupted run leaves the old file)."""
-    folder = path.parent
-    try:
-        fd, temporary = tempfile.mkstemp(dir=folder, prefix=f".{path.name}.", suffix=".tmp")
-    except OSError as e:
-        raise CommandError(str(path), describe(e)) from None
-    try:
-        with os.fdopen(fd, "w", encoding="utf-8") as f:
-            f.write(text)
-        os.chmod(temporary, 0o666 & ~_umask())
-        os.replace(temporary, path)
-    except OSError as e:
-        _remove_quietly(temporary)
-        raise CommandError(str(path), describe(e)) from None
-    except BaseException:
-        _remove_quietly(temporary)
-        raise
+    """Write `text` to `path` whole or not at all (see `output.writing`)."""
+    from .output import writing
 
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
-def _remove_quietly(path: str) -> None:
-    try:
-        os.unlink(path)
-    except OSError as e:
-        if e.errno != errno.ENOENT:
-            raise
+    with writing(path) as write:
+        write(text)

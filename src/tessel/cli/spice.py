@@ -24,16 +24,16 @@ table, or it has a factory database).
 from __future__ import annotations
 
 import argparse
+from collections.abc import Iterator
 from contextlib import nullcontext
 from pathlib import Path
 from typing import Any
 
 from .. import settings
 from ..core import database
-from . import project
+from . import output, project
 from .console import INPUT_PROBLEM, OK, CommandError, UsageError, describe, say
-from .console import write_file, write_stdout
-from .formats import FORMATS, format_netlist
+from .formats import FORMATS, Entries, write_netlist
 from .reading import STDIN, parse_number_or_text, read_netlist
 
 __all__ = ["STDIN", "add_pair_options", "parse_number_or_text", "prepare_project", "refuse_second_stdin"]
@@ -98,25 +98,35 @@ def run(args: argparse.Namespace) -> int:
     if args.files.count(STDIN) > 1:
         refuse_second_stdin()
     targets = _targets(args.files, args.out_dir, args.format) if args.out_dir else None
-    with project.selected(args):
-        prepare_project(args)
-        results: dict[str, Any] = {}
-        failed = False
+    if targets is None and args.output is not None:
+        output.check_targets([(f"-o {args.output}", args.output)], args.files)
+    failed = False
+
+    def netlists() -> Iterator[tuple[str, Any]]:
+        nonlocal failed
         for name in args.files:
             netlist = read_netlist(name, args)
             if netlist is None:
                 failed = True
-            elif targets is not None:
-                write_file(targets[name], format_netlist(netlist, args.format))
-            else:
-                results[name] = netlist
-        if targets is None and results:
-            data = results[args.files[0]] if len(args.files) == 1 else results
-            text = format_netlist(data, args.format)
-            if args.output is not None:
-                write_file(args.output, text)
-            else:
-                write_stdout(text)
+                continue
+            yield name, netlist
+            del netlist  # before the next file is read
+
+    with project.selected(args):
+        prepare_project(args)
+        if targets is not None:
+            for name, netlist in netlists():
+                with output.writing(targets[name]) as write:
+                    write_netlist(netlist, args.format, write)
+                del netlist
+        elif len(args.files) == 1:
+            for _, netlist in netlists():
+                with output.writing(args.output) as write:
+                    write_netlist(netlist, args.format, write)
+        else:
+            # One result per path, each written as soon as it is read; nothing when none is.
+            with output.writing(args.output) as write:
+                write_netlist(Entries(netlists()), args.format, write)
     return INPUT_PROBLEM if failed else OK
 
 
@@ -127,6 +137,7 @@ def _targets(files: list[str], out_dir: Path, fmt: str) -> dict[str, Path]:
         if target in targets.values():
             raise UsageError(f"{name}: another file's result is also written to {target}")
         targets[name] = target
+    output.check_targets(((f"--out-dir {out_dir}: {t}", t) for t in targets.values()), files)
     try:
         out_dir.mkdir(parents=True, exist_ok=True)
     except OSError as e:
