@@ -214,6 +214,16 @@ def test_malformed_pairs_are_usage_errors(capsys, option, value):
     assert "NAME=VALUE" in capsys.readouterr().err
 
 
+@pytest.mark.parametrize("command", [["spice", "--bogus", "a.sp"], ["register", "--bogus"],
+                                     ["check", "a.sp", "--bogus"]])
+def test_an_unknown_option_is_the_commands_usage_error(capsys, command):
+    with pytest.raises(SystemExit) as info:
+        main(command)
+    assert info.value.code == 2
+    assert capsys.readouterr().err.splitlines()[-1] == (
+        f"tessel {command[0]}: error: unrecognized arguments: --bogus")
+
+
 def test_the_installed_command_runs_the_readme_example(tmp_path):
     # The README's main job: the console entry on the bundled MZI.
     code = "import sys; from tessel.cli import main; sys.exit(main(sys.argv[1:]))"

@@ -42,6 +42,8 @@ def build_parser() -> argparse.ArgumentParser:
     spice.add_parser(subparsers, common)
     check.add_parser(subparsers, common)
     register.add_parser(subparsers, common)
+    for command in subparsers.choices.values():
+        command.set_defaults(command_parser=command)
     return parser
 
 
@@ -66,7 +68,10 @@ def _interrupt_ends_the_process() -> Iterator[None]:
 
 def main(argv: Sequence[str] | None = None) -> int:
     with _interrupt_ends_the_process():
-        args = build_parser().parse_args(argv)
+        args, unknown = build_parser().parse_known_args(argv)
+        if unknown:
+            # Said by the command's own parser, with its usage: the options are its.
+            args.command_parser.error(f"unrecognized arguments: {' '.join(unknown)}")
         try:
             return args.run(args)
         except UsageError as e:
