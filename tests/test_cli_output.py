@@ -5,11 +5,13 @@ from __future__ import annotations
 
 import json
 import os
+import signal
 import socket
 import stat
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -237,3 +239,18 @@ def test_a_large_netlist_is_written_in_pieces(fmt, tmp_path):
     formats.write_netlist(netlist, fmt, pieces.append)
     # The text never is in memory whole, only in pieces of bounded size.
     assert sum(map(len, pieces)) > 2_500_000 and max(map(len, pieces)) < 1_000_000
+
+
+def test_ctrl_c_while_writing_leaves_the_old_file_and_nothing_else(tmp_path):
+    (tmp_path / "big.sp").write_text(chain(100_000))
+    out = tmp_path / "out.json"
+    out.write_text(OLD)
+    code = "import sys; from tessel.cli import main; sys.exit(main(sys.argv[1:]))"
+    writer = subprocess.Popen([sys.executable, "-c", code, "spice", "big.sp", "-o", "out.json"],
+                              cwd=tmp_path, stderr=subprocess.PIPE, text=True)
+    while writer.poll() is None and not list(tmp_path.glob(".out.json.*")):
+        time.sleep(0.001)
+    writer.send_signal(signal.SIGINT)
+    _, err = writer.communicate(timeout=120)
+    assert writer.returncode in (130, -signal.SIGINT) and "Traceback" not in err
+    assert out.read_text() == OLD and sorted(p.name for p in tmp_path.iterdir()) == ["big.sp", "out.json"]

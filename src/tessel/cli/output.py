@@ -4,7 +4,8 @@ Nothing is ever left half-written, and nothing but the named file is changed:
 
 - a regular file (or one not there yet) is written to a temporary file beside it, which
   replaces it when complete, with the old file's permissions and, where allowed, its
-  owner; a failed or interrupted run leaves the old file as it was;
+  owner; a failed or interrupted (Ctrl-C) run leaves the old file as it was, and nothing
+  beside it;
 - through a symbolic link, the file it points to is replaced and the link stays;
 - a device, FIFO or socket is written into as it is, never replaced;
 - a folder, or a file that is one of the inputs, is refused before anything is read.
@@ -16,6 +17,7 @@ from __future__ import annotations
 
 import errno
 import os
+import signal
 import stat
 import tempfile
 from collections.abc import Callable, Iterable, Iterator, Sequence
@@ -61,10 +63,26 @@ def writing(path: Path | None) -> Iterator[Write]:
         return
     target = _Target(path)
     try:
-        yield target.write
-        target.finish()
+        with _interrupt_raises():
+            yield target.write
+            target.finish()
     finally:
         target.abandon()
+
+
+@contextmanager
+def _interrupt_raises() -> Iterator[None]:
+    """Let Ctrl-C raise KeyboardInterrupt, which removes the temporary file, instead of
+    ending the process at once (as the command has it do elsewhere)."""
+    try:
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    except ValueError:  # not the main thread: signals are its owner's
+        yield
+        return
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
 
 
 class _Target:
