@@ -170,7 +170,7 @@ def _write_yaml(data: Any, write: Write) -> None:
     resolve, represent_float = dumper.resolve, dumper.represent_float
     # Text whose first character starts no implicit type is a string without asking the
     # resolver (which is what it would answer).
-    typed_starts = {c for c in dumper.yaml_implicit_resolvers if c}
+    typed_starts: set[str] | None = {c for c in dumper.yaml_implicit_resolvers if c}
     if None in dumper.yaml_implicit_resolvers or dumper.yaml_path_resolvers:
         typed_starts = None
     plain = (True, False)

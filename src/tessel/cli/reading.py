@@ -42,7 +42,7 @@ def read_netlist(name: str, args: argparse.Namespace) -> Any:
     from tessel.core.spiceread import ParseWarning, parse_oc_spice
 
     where = "<stdin>" if name == STDIN else name
-    source = _Stdin() if name == STDIN else name
+    source: Any = _Stdin() if name == STDIN else name
     params = {key: parse_number_or_text(value) for key, value in args.param}
     component_map = dict(args.component_map)
     netlist, failure = None, None
@@ -61,7 +61,12 @@ def read_netlist(name: str, args: argparse.Namespace) -> Any:
             failure = e
     if not args.quiet:
         for warning in caught:
-            say_noted(where, warning.message, f"warning: {for_the_command_line(str(warning.message))}")
+            message = warning.message
+            text = f"warning: {for_the_command_line(str(message))}"
+            if isinstance(message, Warning):
+                say_noted(where, message, text)
+            else:
+                say(where, text)
     if failure is not None:
         report(where, failure, hint=_unknown_component_hint(failure, source, component_map))
     if args.verbose and netlist is not None:
@@ -108,16 +113,14 @@ def _unknown_component_hint(failure: Exception, source: str | _Stdin,
 
     try:
         text = source.text if isinstance(source, _Stdin) else Path(source).read_text(encoding="utf-8")
-        outline = read_outline(text) if text is not None else None
-    except (OSError, UnicodeError):
+        outline = read_outline(text or "")
+        written = [e["component"] for s in outline["subckts"] for e in s["elements"] if e["line"] == line]
+        subckts = [component_map.get(s["name"], s["name"]) for s in outline["subckts"]]
+    except Exception:  # noqa: BLE001 - a hint is an aid: without one, the error is still said
         return ""
-    if outline is None:
+    if not written:
         return ""
-    components = [e["component"] for s in outline["subckts"] for e in s["elements"] if e["line"] == line]
-    if not components:
-        return ""
-    component = component_map.get(components[0], components[0])
-    subckts = [component_map.get(s["name"], s["name"]) for s in outline["subckts"]]
+    component = component_map.get(written[0], written[0])
     names = component_names(load_pdk(), subckts)
     if component in names:
         return ""
