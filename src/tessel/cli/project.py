@@ -131,9 +131,10 @@ def register(
     """Register the project's cells (of `paths` only, when given) into the PDK and the database.
 
     With `persist` false the database is read but nothing is written: no file or folder is
-    made or changed.  A database that cannot be used is a `CommandError` saying how to mend
-    it, or, with `database_optional`, no reason to stop: the cells are then registered
-    against an empty database in memory and `database_problem` says what was wrong.
+    made or changed.  A database that cannot be used is a `CommandError` saying why (and,
+    for a damaged file, how to mend it), or, with `database_optional`, no reason to stop:
+    the cells are then registered against an empty database in memory and
+    `database_problem` says what was wrong.
     """
     store: AbstractContextManager[None] = nullcontext() if persist else database.detached()
     try:

@@ -11,9 +11,11 @@ Options::
     --project DIR, --pdk NAME   the project whose cells the netlists use, and its PDK
 
 FILE ``-`` is standard input.  One file gives its netlist dictionary; several give one
-dictionary from each path (as given) to its netlist dictionary.  The three NAME=VALUE
-options may be repeated; for a name given twice the last one counts.  A file that cannot
-be read gives one line on stderr and makes the exit status 1; the others are still read.
+dictionary from each path (as given) to its netlist dictionary, each written as soon as it
+is read.  The three NAME=VALUE options may be repeated; for a name given twice the last one
+counts.  A file that cannot be read gives one line on stderr and makes the exit status 1;
+the others are still read.  What ``-o`` and ``--out-dir`` may write over is `output`'s to
+decide.
 
 Before reading, the cells of the project are registered (see `tessel register`), so that
 netlists of the project's own cells resolve: the project that ``--project`` names, or else
