@@ -31,8 +31,9 @@ Write = Callable[[str], None]
 
 
 def check_targets(targets: Iterable[tuple[str, Path]], inputs: Sequence[str]) -> None:
-    """Refuse outputs that are folders, or that are the same file as one of `inputs`
-    (``-`` excepted); each target comes with the words that name it in a message."""
+    """Refuse, before anything is read, outputs that are folders or the same file as one of
+    `inputs` (``-`` excepted), usage errors, and files that cannot be written; each target
+    comes with the words that name it in a usage error."""
     read = {}
     for name in inputs:
         if name == "-":
@@ -52,6 +53,8 @@ def check_targets(targets: Iterable[tuple[str, Path]], inputs: Sequence[str]) ->
         if (st.st_dev, st.st_ino) in read:
             raise UsageError(f"{label}: is the input {read[st.st_dev, st.st_ino]}, which the "
                              "result would replace")
+        if stat.S_ISREG(st.st_mode) and not os.access(target, os.W_OK):
+            raise CommandError(str(target), describe(_not_writable(target)))
 
 
 @contextmanager
@@ -147,10 +150,14 @@ class _Target:
             return open(self.real, "w", encoding="utf-8")
         if self.old is not None and not os.access(self.real, os.W_OK):
             # Replacing it would succeed in a writable folder; writing to it would not.
-            raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), self.shown)
+            raise _not_writable(self.real)
         fd, self.temporary = tempfile.mkstemp(
             dir=self.real.parent, prefix=f".{self.real.name}.", suffix=".tmp")
         return os.fdopen(fd, "w", encoding="utf-8")
+
+
+def _not_writable(path: Path) -> OSError:
+    return PermissionError(errno.EACCES, os.strerror(errno.EACCES), str(path))
 
 
 def _take_over(fd: int, old: os.stat_result | None) -> None:
