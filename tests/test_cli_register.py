@@ -183,7 +183,8 @@ TESSEL = "import sys; from tessel.cli import main; sys.exit(main(sys.argv[1:]))"
 
 def spawn(code, *args, cwd, as_user=False):
     """Start `code` in a fresh interpreter in `cwd`, which chooses the project."""
-    env = {k: v for k, v in os.environ.items() if k != "TESSEL_PROJECT_DIR"}
+    # As a user's shell has it: Python writes compiled files.
+    env = {k: v for k, v in os.environ.items() if k not in ("TESSEL_PROJECT_DIR", "PYTHONDONTWRITEBYTECODE")}
     command = [sys.executable, "-c", textwrap.dedent(code), *args]
     return subprocess.Popen(
         as_a_user(command) if as_user else command,

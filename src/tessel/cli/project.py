@@ -92,13 +92,15 @@ def load_pdk() -> Any:
 
 @contextmanager
 def without_bytecode() -> Iterator[None]:
-    """Import without leaving compiled files (``__pycache__``) in the project's folders."""
-    saved = sys.dont_write_bytecode
-    sys.dont_write_bytecode = True
+    """Import without touching compiled files (``__pycache__``) in the project's folders:
+    none is written, and none is removed (a reloaded file's stale one would be)."""
+    saved = sys.dont_write_bytecode, sys.pycache_prefix
+    # Compiled files are looked for below a file, where there can be none.
+    sys.dont_write_bytecode, sys.pycache_prefix = True, os.path.join(os.devnull, "tessel")
     try:
         yield
     finally:
-        sys.dont_write_bytecode = saved
+        sys.dont_write_bytecode, sys.pycache_prefix = saved
 
 
 def relative(path: Path) -> str:
