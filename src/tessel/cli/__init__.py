@@ -11,12 +11,12 @@ from __future__ import annotations
 import argparse
 import signal
 import sys
-from collections.abc import Iterator, Sequence
-from contextlib import contextmanager
+from collections.abc import Sequence
 
 from .. import __version__
 from . import check, register, spice
-from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, describe, say
+from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, describe
+from .console import on_interrupt, say
 
 __all__ = ["main"]
 
@@ -47,27 +47,12 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-@contextmanager
-def _interrupt_ends_the_process() -> Iterator[None]:
-    """Let Ctrl-C kill the process at once, as it does other command-line tools.
-
-    Python's own handler only raises KeyboardInterrupt between bytecodes, and some
-    imports (the circuit library's numerical stack) run long stretches of native
-    code or catch the exception; the run would go on for a minute.
-    """
-    try:
-        previous = signal.signal(signal.SIGINT, signal.SIG_DFL)
-    except ValueError:  # not the main thread: leave signals to its owner
-        yield
-        return
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, previous)
-
-
 def main(argv: Sequence[str] | None = None) -> int:
-    with _interrupt_ends_the_process():
+    # Ctrl-C kills the process at once, as it does other command-line tools: Python's own
+    # handler only raises KeyboardInterrupt between bytecodes, and some imports (the
+    # circuit library's numerical stack) run long stretches of native code or catch the
+    # exception; the run would go on for a minute.
+    with on_interrupt(signal.SIG_DFL):
         args, unknown = build_parser().parse_known_args(argv)
         if unknown:
             # Said by the command's own parser, with its usage: the options are its.

@@ -10,8 +10,13 @@ from __future__ import annotations
 
 import os
 import re
+import signal
 import sys
+from collections.abc import Callable, Iterator
+from contextlib import contextmanager
 from pathlib import Path
+from types import FrameType
+from typing import Any
 
 OK = 0
 INPUT_PROBLEM = 1
@@ -40,6 +45,20 @@ class UsageError(Exception):
 
 class OutputClosed(Exception):
     """The reader of our standard output went away (a closed pipe)."""
+
+
+@contextmanager
+def on_interrupt(handler: Callable[[int, FrameType | None], Any] | int) -> Iterator[None]:
+    """Let `handler` take Ctrl-C (SIGINT) while the block runs."""
+    try:
+        previous = signal.signal(signal.SIGINT, handler)
+    except ValueError:  # not the main thread: signals are its owner's
+        yield
+        return
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
 
 
 def one_line(text: str) -> str:

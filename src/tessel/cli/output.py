@@ -25,7 +25,7 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import TextIO
 
-from .console import CommandError, UsageError, describe, write_stdout
+from .console import CommandError, UsageError, describe, on_interrupt, write_stdout
 
 Write = Callable[[str], None]
 
@@ -66,26 +66,13 @@ def writing(path: Path | None) -> Iterator[Write]:
         return
     target = _Target(path)
     try:
-        with _interrupt_raises():
+        # Ctrl-C raises KeyboardInterrupt here, which removes the temporary file, instead of
+        # ending the process at once (as the command has it do elsewhere).
+        with on_interrupt(signal.default_int_handler):
             yield target.write
             target.finish()
     finally:
         target.abandon()
-
-
-@contextmanager
-def _interrupt_raises() -> Iterator[None]:
-    """Let Ctrl-C raise KeyboardInterrupt, which removes the temporary file, instead of
-    ending the process at once (as the command has it do elsewhere)."""
-    try:
-        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
-    except ValueError:  # not the main thread: signals are its owner's
-        yield
-        return
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, previous)
 
 
 class _Target:
