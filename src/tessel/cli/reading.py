@@ -18,6 +18,7 @@ from typing import Any
 
 from ..suggest import component_names, did_you_mean
 from .console import noted_line, report, say, say_noted
+from .project import load_pdk
 
 STDIN = "-"
 
@@ -108,8 +109,6 @@ def _unknown_component_hint(failure: Exception, source: str | _Stdin,
     if not isinstance(failure, TypeError) or line is None:
         return ""
     from tessel.core._outline import read_outline
-
-    from .project import load_pdk
 
     try:
         text = source.text if isinstance(source, _Stdin) else Path(source).read_text(encoding="utf-8")
