@@ -1,3 +1,4 @@
+import json
 import os
 import shutil
 import subprocess
@@ -8,6 +9,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import DAMAGES, as_a_user, damage_database
 from tessel.cli import main
 from tessel.cli import project as cli
 from tessel.core import database as db
@@ -40,7 +42,8 @@ def fake_pdk(monkeypatch):
         db.remove_factories(*outcome["remove"])
         return [r.name for r in outcome["add"]], list(outcome["remove"])
 
-    monkeypatch.setattr(cli, "ts_pdk", types.SimpleNamespace(register_cells=register_cells))
+    monkeypatch.setattr(cli, "ts_pdk", types.SimpleNamespace(register_cells=register_cells,
+                                                             get_pdk=lambda: None))
     return types.SimpleNamespace(calls=calls, outcome=outcome)
 
 
@@ -123,10 +126,46 @@ def test_registration_failure_is_one_line_and_nonzero(project, fake_pdk, capsys)
     assert err == f"tessel: project {project}: ImportError: Module 'x' does not expose a PDK in its __init__.py.\n"
 
 
+@pytest.fixture
+def damaged(project, kind):
+    db.add_factories(*(rec(f"cell{i:04}") for i in range(2000)))
+    return damage_database(db.get_database_path(), kind)
+
+
+REBUILD = "'tessel register --rebuild' moves it aside and makes a new one"
+
+
+@pytest.mark.parametrize("kind", DAMAGES)
+def test_a_damaged_database_is_one_line_and_rebuild_sets_it_aside(damaged, fake_pdk, capsys):
+    path = db.get_database_path()
+    assert main(["register"]) == 1
+    out, err = capsys.readouterr()
+    assert out == "" and err.startswith(f"tessel: {path}: ") and err.endswith(f"; {REBUILD}\n")
+    assert err.count("\n") == 1 and path.read_bytes() == damaged
+    fake_pdk.outcome["add"] = [rec("fresh")]
+    assert main(["register", "--rebuild"]) == 0
+    out = capsys.readouterr().out.splitlines()
+    [aside] = path.parent.glob("factories.db.*.bak")
+    assert out[0] == f"factory database moved aside to .tessel/{aside.name}"
+    assert aside.read_bytes() == damaged and list(db.get_all_factories()) == ["fresh"]
+
+
+@pytest.mark.parametrize("kind", ["random bytes"])
+def test_spice_reads_on_with_one_warning_when_the_database_is_damaged(damaged, fake_pdk, capsys):
+    fake_pdk.outcome["add"] = [rec("fresh")]
+    assert main(["spice", str(EXAMPLES / "mzi.sp")]) == 0
+    out, err = capsys.readouterr()
+    assert '"mzi"' in out and fake_pdk.calls == [([], True)]
+    assert err == (f"tessel: {db.get_database_path()}: warning: damaged: file is not a database (the "
+                   f"project's cells are registered without it); {REBUILD}\n")
+    assert db.get_database_path().read_bytes() == damaged
+
+
 # End to end: the real registration on a copy of the example project, each run
 # in a fresh process, as a user would run it.
 
-EXAMPLE = Path(__file__).resolve().parents[1] / "examples" / "project"
+EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
+EXAMPLE = EXAMPLES / "project"
 CELLS = ["heater_straight", "mzi", "ring_single", "straight_wg", "taper"]
 
 
@@ -142,11 +181,13 @@ def example(tmp_path, monkeypatch):
 TESSEL = "import sys; from tessel.cli import main; sys.exit(main(sys.argv[1:]))"
 
 
-def spawn(code, *args, cwd):
+def spawn(code, *args, cwd, as_user=False):
     """Start `code` in a fresh interpreter in `cwd`, which chooses the project."""
-    env = {k: v for k, v in os.environ.items() if k != "TESSEL_PROJECT_DIR"}
+    # As a user's shell has it: Python writes compiled files.
+    env = {k: v for k, v in os.environ.items() if k not in ("TESSEL_PROJECT_DIR", "PYTHONDONTWRITEBYTECODE")}
+    command = [sys.executable, "-c", textwrap.dedent(code), *args]
     return subprocess.Popen(
-        [sys.executable, "-c", textwrap.dedent(code), *args],
+        as_a_user(command) if as_user else command,
         cwd=cwd,
         env=env,
         stdout=subprocess.PIPE,
@@ -242,3 +283,45 @@ def test_two_registrations_at_once_lose_nothing(example):
         assert result.returncode == 1, result.err  # heaters.py does not import
     assert sorted(statuses()) == CELLS
     assert statuses()["heater_straight"][0] == "ERROR"
+
+
+def test_a_project_whose_database_cannot_be_written_still_reads_its_netlists(example):
+    assert register_command(example).returncode == 1  # heaters.py does not import
+    path = db.get_database_path()
+    path.parent.chmod(0o555)
+    before = path.read_bytes()
+    (example / "top.sp").write_text(".subckt top in out\nXmzi in out mzi delta_length=5\n.ends\n")
+    try:
+        spice = finish(spawn(TESSEL, "spice", "top.sp", cwd=example, as_user=True))
+        register = finish(spawn(TESSEL, "register", cwd=example, as_user=True))
+    finally:
+        path.parent.chmod(0o755)
+    # The project's cells are registered all the same; one warning names the database.
+    assert spice.returncode == 0, spice.err
+    assert json.loads("\n".join(spice.out))["top"]["ports"] == {"in": "Xmzi,o1", "out": "Xmzi,o2"}
+    [warning] = [line for line in spice.err.splitlines() if str(path) in line]
+    assert warning.startswith(f"tessel: {path}: warning: ")
+    assert (register.returncode, register.out) == (1, [])
+    assert register.err.startswith(f"tessel: {path}: ") and register.err.count("\n") == 1
+    assert path.read_bytes() == before
+
+
+def tree(folder):
+    """Every file and folder below `folder`, with each file's bytes and modification time."""
+    return {p.relative_to(folder): p.is_dir() or (p.read_bytes(), p.stat().st_mtime_ns)
+            for p in folder.rglob("*")}
+
+
+@pytest.mark.parametrize("database", [False, True], ids=["no database", "a database"])
+def test_check_writes_nothing_in_the_project(example, database):
+    if database:
+        assert register_command(example).returncode == 1
+        # A registration that writes would now change the database.
+        waveguides = example / "demo_chip" / "cells" / "waveguides.py"
+        waveguides.write_text(waveguides.read_text().replace("def taper(", "def taper_linear("))
+    (example / "top.sp").write_text(".subckt top in out\nXmzi in out mzi delta_length=5\n.ends\n")
+    before = tree(example)
+    check = finish(spawn(TESSEL, "check", "top.sp", cwd=example))
+    # The project's cells were registered (mzi is one of them), and nothing was written.
+    assert (check.returncode, check.out) == (0, []), check.err
+    assert tree(example) == before

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import importlib.metadata
+import io
 import json
 import math
 import os
@@ -11,6 +12,7 @@ import signal
 import subprocess
 import sys
 import time
+import warnings
 from pathlib import Path
 
 import pytest
@@ -130,7 +132,7 @@ def test_warnings_name_the_file_and_quiet_silences_them(capsys, tmp_path, quiet)
     assert status == 0 and json.loads(out)["top"]["instances"]["X1"]["settings"] == {"length": None}
     assert err == ("" if quiet else f"tessel: {path}: warning: Could not parse 'len'. Setting it to None "
                    "(to be specified during the circuit call). You can also set the value of 'len' "
-                   "as a keyword argument of ts.parse_oc_spice\n")
+                   "with --param len=VALUE\n")
 
 
 @pytest.mark.parametrize(
@@ -155,6 +157,54 @@ def test_a_note_with_the_line_places_the_error(capsys, monkeypatch, tmp_path, no
     assert run(capsys, path) == (1, "", "tessel: " + expected.format(path=path) + "\n")
 
 
+@pytest.mark.parametrize(
+    ("source", "notes", "expected"),
+    [
+        ("path", ["{path}:3: X1 a b wg k='v'"], "{path}:3: warning: Could not parse 'v'. [X1 a b wg k='v']"),
+        ("path", [], "{path}: warning: Could not parse 'v'."),
+        # A stream's note names no file: the command says which it read.
+        ("stdin", ["<stream>:3: X1 a b wg k='v'"], "<stdin>:3: warning: Could not parse 'v'. [X1 a b wg k='v']"),
+    ],
+)
+def test_a_warning_with_a_note_names_its_line(capsys, monkeypatch, tmp_path, source, notes, expected):
+    path = tmp_path / "top.sp"
+
+    def warning_reader(path_or_buf, **kwargs):
+        warning = spiceread.ParseWarning("Could not parse 'v'.")
+        for note in notes:
+            warning.add_note(note.format(path=path_or_buf))
+        warnings.warn(warning, stacklevel=2)
+        return {}
+
+    monkeypatch.setattr(spiceread, "parse_oc_spice", warning_reader)
+    monkeypatch.setattr(sys, "stdin", io.StringIO(""))
+    status, _, err = run(capsys, path if source == "path" else "-")
+    assert (status, err) == (0, "tessel: " + expected.format(path=path) + "\n")
+
+
+@pytest.mark.parametrize(
+    ("netlist", "options", "hint"),
+    [
+        (".subckt top a b\nX1 a b straigth\n.ends\n", [], " Did you mean 'straight'? [X1 a b straigth]"),
+        (".subckt top a b\nX1 a b wg\n.ends\n", ["--component-map", "wg=bend_eular"],
+         " Did you mean 'bend_euler'? [X1 a b wg]"),
+        (".subckt mzi_arm a b\nX1 a b straight\n.ends\n.subckt top a b\nX1 a b mzi_amr\n.ends\n", [],
+         " Did you mean 'mzi_arm'? [X1 a b mzi_amr]"),
+        # Nothing close: no guess.
+        (".subckt top a b\nX1 a b tapered_thing\n.ends\n", [], " [X1 a b tapered_thing]"),
+    ],
+)
+@pytest.mark.parametrize("source", ["path", "stdin"])
+def test_an_unknown_component_comes_with_close_names(capsys, monkeypatch, tmp_path, netlist, options,
+                                                     hint, source):
+    path = tmp_path / "top.sp"
+    path.write_text(netlist)
+    monkeypatch.setattr(sys, "stdin", io.StringIO(netlist))
+    status, out, err = run(capsys, path if source == "path" else "-", *options)
+    assert (status, out) == (1, "")
+    assert err.startswith("tessel: ") and err.endswith(f"of this netlist.{hint}\n") and err.count("\n") == 1
+
+
 @pytest.mark.parametrize("option", ["--param", "--component-map", "--settings-keymap"])
 @pytest.mark.parametrize("value", ["novalue", "=5"])
 def test_malformed_pairs_are_usage_errors(capsys, option, value):
@@ -162,6 +212,16 @@ def test_malformed_pairs_are_usage_errors(capsys, option, value):
         main(["spice", str(EXAMPLES / "mzi.sp"), option, value])
     assert info.value.code == 2
     assert "NAME=VALUE" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("command", [["spice", "--bogus", "a.sp"], ["register", "--bogus"],
+                                     ["check", "a.sp", "--bogus"]])
+def test_an_unknown_option_is_the_commands_usage_error(capsys, command):
+    with pytest.raises(SystemExit) as info:
+        main(command)
+    assert info.value.code == 2
+    assert capsys.readouterr().err.splitlines()[-1] == (
+        f"tessel {command[0]}: error: unrecognized arguments: --bogus")
 
 
 def test_the_installed_command_runs_the_readme_example(tmp_path):

@@ -8,6 +8,7 @@ from contextlib import closing
 
 import pytest
 
+from conftest import DAMAGES, damage_database
 from tessel.core import database as db
 from tessel.models import FactoryRecord
 
@@ -173,3 +174,39 @@ def test_concurrent_writers_lose_nothing(project):
     expected = {f"{t}{b:02}-{i:02}" for t in "pq" for b in range(40) for i in range(1, 25)}
     assert set(stored) == expected
     assert {r.source for r in stored.values()} == {"p", "q"}
+
+
+@pytest.fixture
+def filled(project):
+    db.add_factories(*(rec(f"cell{i:04}") for i in range(2000)))
+    return db.get_database_path()
+
+
+@pytest.mark.parametrize("kind", DAMAGES)
+def test_a_damaged_database_is_named_and_never_written(filled, kind):
+    damaged = damage_database(filled, kind)
+    for use in (db.get_all_factories, lambda: db.add_factories(rec("new")), db.remove_factories):
+        with pytest.raises(db.UnusableDatabase) as info:
+            use()
+        assert info.value.damaged and info.value.path == filled
+        assert str(info.value).startswith(f"{filled}: ")
+    assert filled.read_bytes() == damaged
+    # Set aside, kept whole; the next write makes a new database.
+    aside = db.move_aside()
+    assert aside.read_bytes() == damaged and not filled.exists()
+    db.add_factories(rec("new"))
+    assert list(db.get_all_factories()) == ["new"]
+
+
+def test_detached_works_in_memory_from_the_files_records(filled):
+    before, stamp = filled.read_bytes(), filled.stat().st_mtime_ns
+    with db.detached():
+        db.add_factories(rec("new"), rec("cell0001", "ERROR", "boom"))
+        db.remove_factories("cell0002")
+        with pytest.raises(TypeError):  # all or nothing, as in the file
+            db.add_factories(rec("newer"), "not a record")
+        assert db.get_factories_by_name("cell0001", "new", "cell0002", "newer") == {
+            "cell0001": rec("cell0001", "ERROR", "boom"), "new": rec("new")}
+        assert len(db.get_all_factories()) == 2000
+    assert (filled.read_bytes(), filled.stat().st_mtime_ns) == (before, stamp)
+    assert db.get_factories_by_name("new", "cell0001") == {"cell0001": rec("cell0001")}

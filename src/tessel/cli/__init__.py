@@ -11,12 +11,12 @@ from __future__ import annotations
 import argparse
 import signal
 import sys
-from collections.abc import Iterator, Sequence
-from contextlib import contextmanager
+from collections.abc import Sequence
 
 from .. import __version__
 from . import check, register, show, spice
-from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, say
+from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, describe
+from .console import on_interrupt, say
 
 __all__ = ["main"]
 
@@ -43,31 +43,21 @@ def build_parser() -> argparse.ArgumentParser:
     check.add_parser(subparsers, common)
     register.add_parser(subparsers, common)
     show.add_parser(subparsers, common)
+    for command in subparsers.choices.values():
+        command.set_defaults(command_parser=command)
     return parser
 
 
-@contextmanager
-def _interrupt_ends_the_process() -> Iterator[None]:
-    """Let Ctrl-C kill the process at once, as it does other command-line tools.
-
-    Python's own handler only raises KeyboardInterrupt between bytecodes, and some
-    imports (the circuit library's numerical stack) run long stretches of native
-    code or catch the exception; the run would go on for a minute.
-    """
-    try:
-        previous = signal.signal(signal.SIGINT, signal.SIG_DFL)
-    except ValueError:  # not the main thread: leave signals to its owner
-        yield
-        return
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, previous)
-
-
 def main(argv: Sequence[str] | None = None) -> int:
-    with _interrupt_ends_the_process():
-        args = build_parser().parse_args(argv)
+    # Ctrl-C kills the process at once, as it does other command-line tools: Python's own
+    # handler only raises KeyboardInterrupt between bytecodes, and some imports (the
+    # circuit library's numerical stack) run long stretches of native code or catch the
+    # exception; the run would go on for a minute.
+    with on_interrupt(signal.SIG_DFL):
+        args, unknown = build_parser().parse_known_args(argv)
+        if unknown:
+            # Said by the command's own parser, with its usage: the options are its.
+            args.command_parser.error(f"unrecognized arguments: {' '.join(unknown)}")
         try:
             return args.run(args)
         except UsageError as e:
@@ -80,6 +70,11 @@ def main(argv: Sequence[str] | None = None) -> int:
             return INPUT_PROBLEM
         except KeyboardInterrupt:
             return INTERRUPTED
+        except MemoryError:
+            pass
+    # Out of memory; said outside the handler, when what filled the memory is gone.
+    say(None, describe(MemoryError()))
+    return INPUT_PROBLEM
 
 
 if __name__ == "__main__":

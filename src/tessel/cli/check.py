@@ -45,7 +45,7 @@ def run(args: argparse.Namespace) -> int:
     found: list[dict[str, Any]] = []
     unreadable = False
     with project.selected(args):
-        spice.prepare_project(args)
+        spice.prepare_project(args, persist=False)
         params = {key: spice.parse_number_or_text(value) for key, value in args.param}
         options = {"settings_keymap": dict(args.settings_keymap), "component_map": dict(args.component_map)}
         for name in args.files:

@@ -8,12 +8,15 @@ Every problem is one line on stderr, ``tessel: WHERE: MESSAGE``, never a traceba
 
 from __future__ import annotations
 
-import errno
 import os
 import re
+import signal
 import sys
-import tempfile
+from collections.abc import Callable, Iterator
+from contextlib import contextmanager
 from pathlib import Path
+from types import FrameType
+from typing import Any
 
 OK = 0
 INPUT_PROBLEM = 1
@@ -22,8 +25,8 @@ INTERRUPTED = 130
 
 STDOUT = "<stdout>"
 
-# A note that a reader attaches to its exceptions: "path:LINE: statement".
-_LOCATION_NOTE = re.compile(r"(?P<where>.+:\d+): (?P<statement>.*)")
+# A note that a reader attaches to its exceptions and warnings: "path:LINE: statement".
+_LOCATION_NOTE = re.compile(r"(?P<path>.+?):(?P<line>\d+): (?P<statement>.*)")
 
 
 class CommandError(Exception):
@@ -44,6 +47,20 @@ class OutputClosed(Exception):
     """The reader of our standard output went away (a closed pipe)."""
 
 
+@contextmanager
+def on_interrupt(handler: Callable[[int, FrameType | None], Any] | int) -> Iterator[None]:
+    """Let `handler` take Ctrl-C (SIGINT) while the block runs."""
+    try:
+        previous = signal.signal(signal.SIGINT, handler)
+    except ValueError:  # not the main thread: signals are its owner's
+        yield
+        return
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+
+
 def one_line(text: str) -> str:
     return " ".join(text.split())
 
@@ -58,29 +75,49 @@ def describe(exc: BaseException) -> str:
     """The exception as ``Type: message`` on one line (an OS error by its reason only)."""
     if isinstance(exc, OSError) and exc.strerror:
         message = exc.strerror
+    elif isinstance(exc, MemoryError):
+        message = "out of memory"
     else:
         message = one_line(str(exc)) or "(no message)"
     return f"{type(exc).__name__}: {message}"
 
 
-def report(where: str, exc: BaseException) -> None:
-    """Report `exc` raised while working on `where`.
+def report(where: str, exc: BaseException, *, hint: str = "") -> None:
+    """Report `exc` raised while working on `where`, with `hint` (a sentence) after it.
 
     A note of the form ``path:LINE: statement`` names the place more exactly: the line
-    then reads ``tessel: path:LINE: Type: message [statement]``; other notes follow in
+    then reads ``tessel: WHERE:LINE: Type: message [statement]``; other notes follow in
     brackets too.
     """
-    extra, located = [], False
-    for note in getattr(exc, "__notes__", ()):
+    say_noted(where, exc, describe(exc) + (f" {hint}" if hint else ""))
+
+
+def say_noted(where: str, noted: BaseException, text: str) -> None:
+    """Say `text` about `where`, placed at the line that a note of `noted` gives."""
+    line, notes = _notes(noted)
+    if line is not None:
+        where = f"{where}:{line}"
+    if notes:
+        text += " [" + "; ".join(notes) + "]"
+    say(where, text)
+
+
+def noted_line(noted: BaseException) -> int | None:
+    """The line that a note ``path:LINE: statement`` of `noted` gives, if any."""
+    return _notes(noted)[0]
+
+
+def _notes(noted: BaseException) -> tuple[int | None, list[str]]:
+    """The line the first location note gives, and the notes on one line each (that
+    one by its statement alone)."""
+    line, texts = None, []
+    for note in getattr(noted, "__notes__", ()):
         text = one_line(str(note))
         match = _LOCATION_NOTE.fullmatch(text)
-        if match and not located:
-            where, text, located = match["where"], match["statement"], True
-        extra.append(text)
-    text = describe(exc)
-    if extra:
-        text += " [" + "; ".join(extra) + "]"
-    say(where, text)
+        if match and line is None:
+            line, text = int(match["line"]), match["statement"]
+        texts.append(text)
+    return line, texts
 
 
 # One write of many megabytes to a pipe whose reader goes away ends early without an
@@ -97,7 +134,7 @@ def write_stdout(text: str) -> None:
     except BrokenPipeError:
         _discard_stdout()
         raise OutputClosed from None
-    except OSError as e:
+    except (OSError, UnicodeError) as e:
         _discard_stdout()
         raise CommandError(STDOUT, describe(e)) from None
 
@@ -111,34 +148,8 @@ def _discard_stdout() -> None:
 
 
 def write_file(path: Path, text: str) -> None:
-    """Write `text` to `path` whole or not at all (an interrupted run leaves the old file)."""
-    folder = path.parent
-    try:
-        fd, temporary = tempfile.mkstemp(dir=folder, prefix=f".{path.name}.", suffix=".tmp")
-    except OSError as e:
-        raise CommandError(str(path), describe(e)) from None
-    try:
-        with os.fdopen(fd, "w", encoding="utf-8") as f:
-            f.write(text)
-        os.chmod(temporary, 0o666 & ~_umask())
-        os.replace(temporary, path)
-    except OSError as e:
-        _remove_quietly(temporary)
-        raise CommandError(str(path), describe(e)) from None
-    except BaseException:
-        _remove_quietly(temporary)
-        raise
+    """Write `text` to `path` whole or not at all (see `output.writing`)."""
+    from .output import writing
 
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
-def _remove_quietly(path: str) -> None:
-    try:
-        os.unlink(path)
-    except OSError as e:
-        if e.errno != errno.ENOENT:
-            raise
+    with writing(path) as write:
+        write(text)

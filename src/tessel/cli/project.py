@@ -1,4 +1,8 @@
-"""The project a command works on: choosing it, checking its settings, registering its cells."""
+"""The project a command works on: choosing it, checking its settings, registering its cells.
+
+The factory database is an aid to registration, not a condition of it: `register` can
+leave it unwritten (`persist=False`) or, when it cannot be used, go on without it.
+"""
 
 from __future__ import annotations
 
@@ -7,7 +11,7 @@ import logging
 import os
 import sys
 from collections.abc import Iterator, Sequence
-from contextlib import contextmanager
+from contextlib import AbstractContextManager, contextmanager, nullcontext
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
@@ -86,6 +90,19 @@ def load_pdk() -> Any:
         raise CommandError(f"PDK {settings.get_pdk_name()!r}", describe(e)) from None
 
 
+@contextmanager
+def without_bytecode() -> Iterator[None]:
+    """Import without touching compiled files (``__pycache__``) in the project's folders:
+    none is written, and none is removed (a reloaded file's stale one would be)."""
+    saved = sys.dont_write_bytecode, sys.pycache_prefix
+    # Compiled files are looked for below a file, where there can be none.
+    sys.dont_write_bytecode, sys.pycache_prefix = True, os.path.join(os.devnull, "tessel")
+    try:
+        yield
+    finally:
+        sys.dont_write_bytecode, sys.pycache_prefix = saved
+
+
 def relative(path: Path) -> str:
     """`path` relative to the project folder when inside it, else as it is."""
     project = settings.get_project_dir()
@@ -101,14 +118,53 @@ class Registration:
     failures: dict[str, list[str]] = field(default_factory=dict)
     # What registration logged as warnings, other than the failures.
     warnings: list[str] = field(default_factory=list)
+    # Why the factory database could not be used, when registration went on without it.
+    database_problem: database.UnusableDatabase | None = None
 
 
-def register(paths: Sequence[Path] = (), *, reload: bool = True, verbose: bool = False) -> Registration:
-    """Register the project's cells (of `paths` only, when given) into the PDK and the database."""
+def register(
+    paths: Sequence[Path] = (),
+    *,
+    reload: bool = True,
+    verbose: bool = False,
+    persist: bool = True,
+    database_optional: bool = False,
+) -> Registration:
+    """Register the project's cells (of `paths` only, when given) into the PDK and the database.
+
+    With `persist` false the database is read but nothing is written: no file or folder is
+    made or changed.  A database that cannot be used is a `CommandError` saying why (and,
+    for a damaged file, how to mend it), or, with `database_optional`, no reason to stop:
+    the cells are then registered against an empty database in memory and
+    `database_problem` says what was wrong.
+    """
+    store: AbstractContextManager[None] = nullcontext() if persist else database.detached()
+    try:
+        with store:
+            return _register(paths, reload=reload, verbose=verbose)
+    except database.UnusableDatabase as e:
+        if not database_optional:
+            raise CommandError(str(e.path), e.reason + mend(e)) from None
+        problem = e
+    # A write may fail halfway through, after the PDK has taken some cells: all again.
+    with database.detached(from_file=False):
+        result = _register(paths, reload=reload, verbose=verbose)
+    result.database_problem = problem
+    return result
+
+
+def mend(problem: database.UnusableDatabase) -> str:
+    """How to get a usable database again, to follow the reason ("" when the reason says it)."""
+    return "; 'tessel register --rebuild' moves it aside and makes a new one" if problem.damaged else ""
+
+
+def _register(paths: Sequence[Path], *, reload: bool, verbose: bool) -> Registration:
     before = set(database.get_all_factories())
     try:
         with _logged(verbose=verbose) as logged:
             added, removed = ts_pdk.register_cells(paths=paths, reload=reload)
+    except database.UnusableDatabase:
+        raise
     except Exception as e:  # noqa: BLE001 - one line for the user, not a traceback
         raise CommandError(f"project {settings.get_project_dir()}", describe(e)) from None
     result = Registration(

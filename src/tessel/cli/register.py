@@ -3,7 +3,8 @@
 Prints the project, then one line per category (added, updated, removed, failed) with its
 count and names, shortened to one line (``-v`` lists every name on a line of its own).
 Each file whose cells could not be registered is reported on stderr by its path in the
-project, and makes the exit status 1.
+project, and makes the exit status 1.  A factory database that cannot be used stops the
+command with one line saying why; ``--rebuild`` moves the file aside and starts a new one.
 """
 
 from __future__ import annotations
@@ -14,9 +15,9 @@ from collections.abc import Sequence
 from pathlib import Path
 
 from .. import settings
-from ..core import callgraph
+from ..core import callgraph, database
 from . import project
-from .console import INPUT_PROBLEM, OK, UsageError, say
+from .console import INPUT_PROBLEM, OK, CommandError, UsageError, say
 
 
 def add_parser(subparsers: argparse._SubParsersAction, common: argparse.ArgumentParser) -> None:
@@ -40,6 +41,11 @@ def add_parser(subparsers: argparse._SubParsersAction, common: argparse.Argument
         action="store_false",
         help="keep files that are already imported as they are, and do not re-register models",
     )
+    parser.add_argument(
+        "--rebuild",
+        action="store_true",
+        help="move the factory database aside (it is kept, renamed) and make a new one",
+    )
     project.add_arguments(parser)
     parser.set_defaults(run=run)
 
@@ -52,6 +58,7 @@ def run(args: argparse.Namespace) -> int:
                 f"(or set {settings.PROJECT_DIR_ENV})"
             )
         paths = _expand(args.paths, settings.get_project_dir())
+        aside = _move_database_aside() if args.rebuild else None
         done = project.register(paths, reload=args.reload, verbose=args.verbose)
         for file, reasons in done.failures.items():
             for reason in reasons:
@@ -59,6 +66,8 @@ def run(args: argparse.Namespace) -> int:
         if not args.quiet:
             for text in done.warnings:
                 say(None, f"warning: {text}")
+            if aside is not None:
+                print(f"factory database moved aside to {project.relative(aside)}")
             print(f"project {settings.get_project_name()} (PDK {settings.get_pdk_name()})")
             for label, names in (
                 ("added", done.added),
@@ -87,6 +96,13 @@ def _summary(label: str, names: Sequence[str], *, every_name: bool) -> str:
             return line + _more(names, i)
         line = longer
     return line
+
+
+def _move_database_aside() -> Path | None:
+    try:
+        return database.move_aside()
+    except database.UnusableDatabase as e:
+        raise CommandError(str(e.path), f"cannot be moved aside: {e.reason}") from None
 
 
 def _more(names: Sequence[str], shown: int) -> str:

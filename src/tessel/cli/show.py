@@ -21,19 +21,17 @@ import gc
 import io
 import re
 import sys
-import warnings
 import webbrowser
 from collections.abc import Iterator
-from contextlib import contextmanager
+from contextlib import contextmanager, nullcontext
 from pathlib import Path
 from typing import Any
 
 from ..suggest import did_you_mean
 from . import project, spice
-from .console import INPUT_PROBLEM, OK, CommandError, UsageError, report, say
-from .console import write_file, write_stdout
+from .console import INPUT_PROBLEM, OK, CommandError, UsageError, describe, say, write_file, write_stdout
+from .reading import STDIN, parse_number_or_text, read_netlist
 
-STDIN = spice.STDIN
 _PAGE, _SVG = (".html", ".htm"), (".svg",)
 # What a subcircuit's name may keep in a file name; anything else becomes "_".
 _UNSAFE = re.compile(r"[^A-Za-z0-9._+-]")
@@ -69,15 +67,13 @@ def run(args: argparse.Namespace) -> int:
     if args.open and output is None:
         raise UsageError("--open needs a file to open, not stdout")
     with project.selected(args), _collector_paused():
-        spice.prepare_project(args)
+        spice.prepare_project(args, persist=False)
         where = "<stdin>" if args.file == STDIN else args.file
-        params = {key: spice.parse_number_or_text(value) for key, value in args.param}
-        options = {"settings_keymap": dict(args.settings_keymap),
-                   "component_map": dict(args.component_map)}
-        read = _read(args.file, where, params, options, quiet=args.quiet)
-        if read is None:
-            return INPUT_PROBLEM
-        text, netlists = read
+        with _stdin_read_once() if args.file == STDIN else nullcontext(None) as text:
+            netlists = read_netlist(args.file, args)
+            if netlists is None:
+                return INPUT_PROBLEM
+            text = text if text is not None else _text_of(args.file)
         if args.subckt is not None:
             netlists = {args.subckt: _chosen(netlists, args.subckt)}
         elif not netlists:
@@ -85,9 +81,12 @@ def run(args: argparse.Namespace) -> int:
         if args.verbose:
             say(where, f"read {sum(len(n['instances']) for n in netlists.values())} instance(s) "
                 f"in {len(netlists)} subcircuit(s); checking and drawing")
+        params = {key: parse_number_or_text(value) for key, value in args.param}
+        component_map = dict(args.component_map)
         source = io.StringIO(text) if args.file == STDIN else args.file
-        findings = check_netlist(source, params, **options)
-        sheets, targets = draw(netlists, text, findings, component_map=options["component_map"])
+        findings = check_netlist(source, params, settings_keymap=dict(args.settings_keymap),
+                                 component_map=component_map)
+        sheets, targets = draw(netlists, text, findings, component_map=component_map)
         title = Path(where).name
         outputs: list[tuple[Path | None, str]]
         if output is None or output.suffix.lower() in _PAGE:
@@ -126,6 +125,13 @@ def _collector_paused() -> Iterator[None]:
             gc.enable()
 
 
+def _text_of(path: str) -> str:
+    try:
+        return Path(path).read_text(encoding="utf-8")
+    except (OSError, UnicodeError) as e:  # read a moment ago by the reader
+        raise CommandError(path, describe(e)) from None
+
+
 def _output(args: argparse.Namespace) -> Path | None:
     """Where to write: a page or SVG path, or None for stdout."""
     if args.output is None:
@@ -137,30 +143,16 @@ def _output(args: argparse.Namespace) -> Path | None:
     return args.output
 
 
-def _read(name: str, where: str, params: dict[str, Any], options: dict[str, Any], *,
-          quiet: bool) -> tuple[str, dict[str, Any]] | None:
-    """The text of the netlist and what the reader makes of it, or None when it cannot be
-    read (reported as ``tessel spice`` reports it)."""
-    from tessel.core.spiceread import ParseWarning, parse_oc_spice
-
-    result, failure = None, None
-    with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always", ParseWarning)
-        try:
-            # Standard input is read once, for the reader, the outline and the checks.
-            text = sys.stdin.read() if name == STDIN else None
-            netlists = parse_oc_spice(name if text is None else io.StringIO(text), **options, **params)
-            if text is None:
-                text = Path(name).read_text(encoding="utf-8")
-            result = text, netlists
-        except Exception as e:  # noqa: BLE001 - every failure becomes one line
-            failure = e
-    if not quiet:
-        for warning in caught:
-            say(where, f"warning: {warning.message}")
-    if failure is not None:
-        report(where, failure)
-    return result
+@contextmanager
+def _stdin_read_once() -> Iterator[str]:
+    """Standard input's text, and standard input reading it again: the reader, the outline
+    and the checks each read the netlist."""
+    text = sys.stdin.read()
+    saved, sys.stdin = sys.stdin, io.StringIO(text)
+    try:
+        yield text
+    finally:
+        sys.stdin = saved
 
 
 def _chosen(netlists: dict[str, Any], name: str) -> Any:

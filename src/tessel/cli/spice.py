@@ -11,9 +11,11 @@ Options::
     --project DIR, --pdk NAME   the project whose cells the netlists use, and its PDK
 
 FILE ``-`` is standard input.  One file gives its netlist dictionary; several give one
-dictionary from each path (as given) to its netlist dictionary.  The three NAME=VALUE
-options may be repeated; for a name given twice the last one counts.  A file that cannot
-be read gives one line on stderr and makes the exit status 1; the others are still read.
+dictionary from each path (as given) to its netlist dictionary, each written as soon as it
+is read.  The three NAME=VALUE options may be repeated; for a name given twice the last one
+counts.  A file that cannot be read gives one line on stderr and makes the exit status 1;
+the others are still read.  What ``-o`` and ``--out-dir`` may write over is `output`'s to
+decide.
 
 Before reading, the cells of the project are registered (see `tessel register`), so that
 netlists of the project's own cells resolve: the project that ``--project`` names, or else
@@ -24,33 +26,19 @@ table, or it has a factory database).
 from __future__ import annotations
 
 import argparse
-import re
-import sys
-import warnings
+from collections.abc import Iterator
+from contextlib import nullcontext
 from pathlib import Path
 from typing import Any
 
 from .. import settings
 from ..core import database
-from . import project
-from .console import INPUT_PROBLEM, OK, CommandError, UsageError, describe, report, say
-from .console import write_file, write_stdout
-from .formats import FORMATS, format_netlist
+from . import output, project
+from .console import INPUT_PROBLEM, OK, CommandError, UsageError, describe, say
+from .formats import FORMATS, Entries, write_netlist
+from .reading import STDIN, parse_number_or_text, read_netlist
 
-STDIN = "-"
-
-_NUMBER = re.compile(r"[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?")
-_INTEGER = re.compile(r"[+-]?\d+")
-
-
-def parse_number_or_text(value: str) -> Any:
-    """``"3"`` -> 3, ``"1e-6"`` -> 1e-06, anything else stays text (``"nan"`` included)."""
-    text = value.strip()
-    if _INTEGER.fullmatch(text):
-        return int(text)
-    if _NUMBER.fullmatch(text):
-        return float(text)
-    return value
+__all__ = ["STDIN", "add_pair_options", "parse_number_or_text", "prepare_project", "refuse_second_stdin"]
 
 
 def _pair(text: str) -> tuple[str, str]:
@@ -112,25 +100,35 @@ def run(args: argparse.Namespace) -> int:
     if args.files.count(STDIN) > 1:
         refuse_second_stdin()
     targets = _targets(args.files, args.out_dir, args.format) if args.out_dir else None
-    with project.selected(args):
-        prepare_project(args)
-        results: dict[str, Any] = {}
-        failed = False
+    if targets is None and args.output is not None:
+        output.check_targets([(f"-o {args.output}", args.output)], args.files)
+    failed = False
+
+    def netlists() -> Iterator[tuple[str, Any]]:
+        nonlocal failed
         for name in args.files:
-            netlist = _read(name, args)
+            netlist = read_netlist(name, args)
             if netlist is None:
                 failed = True
-            elif targets is not None:
-                write_file(targets[name], format_netlist(netlist, args.format))
-            else:
-                results[name] = netlist
-        if targets is None and results:
-            data = results[args.files[0]] if len(args.files) == 1 else results
-            text = format_netlist(data, args.format)
-            if args.output is not None:
-                write_file(args.output, text)
-            else:
-                write_stdout(text)
+                continue
+            yield name, netlist
+            del netlist  # before the next file is read
+
+    with project.selected(args):
+        prepare_project(args)
+        if targets is not None:
+            for name, netlist in netlists():
+                with output.writing(targets[name]) as write:
+                    write_netlist(netlist, args.format, write)
+                del netlist
+        elif len(args.files) == 1:
+            for _, netlist in netlists():
+                with output.writing(args.output) as write:
+                    write_netlist(netlist, args.format, write)
+        else:
+            # One result per path, each written as soon as it is read; nothing when none is.
+            with output.writing(args.output) as write:
+                write_netlist(Entries(netlists()), args.format, write)
     return INPUT_PROBLEM if failed else OK
 
 
@@ -141,6 +139,7 @@ def _targets(files: list[str], out_dir: Path, fmt: str) -> dict[str, Path]:
         if target in targets.values():
             raise UsageError(f"{name}: another file's result is also written to {target}")
         targets[name] = target
+    output.check_targets(((f"--out-dir {out_dir}: {t}", t) for t in targets.values()), files)
     try:
         out_dir.mkdir(parents=True, exist_ok=True)
     except OSError as e:
@@ -148,50 +147,30 @@ def _targets(files: list[str], out_dir: Path, fmt: str) -> dict[str, Path]:
     return targets
 
 
-def prepare_project(args: argparse.Namespace) -> None:
-    """Check the settings, load the PDK and register the project's cells, if any."""
+def prepare_project(args: argparse.Namespace, *, persist: bool = True) -> None:
+    """Check the settings, load the PDK and register the project's cells, if any.
+
+    With `persist` false nothing is written on disk (no factory database, no compiled
+    files); the cells still reach the PDK.  A factory database that cannot be used is a
+    warning: the cells are registered without it.
+    """
     pyproject = project.check_settings()
-    project.load_pdk()
-    if args.project is None and (
-        pyproject is None
-        or not (settings.has_tool_settings() or database.get_database_path().is_file())
-    ):
-        return
-    done = project.register(verbose=args.verbose)
+    with nullcontext() if persist else project.without_bytecode():
+        project.load_pdk()
+        if args.project is None and (
+            pyproject is None
+            or not (settings.has_tool_settings() or database.get_database_path().is_file())
+        ):
+            return
+        done = project.register(verbose=args.verbose, persist=persist, database_optional=True)
     if args.quiet:
         return
+    if done.database_problem is not None:
+        problem = done.database_problem
+        say(str(problem.path), f"warning: {problem.reason} (the project's cells are registered "
+            f"without it){project.mend(problem)}")
     for file, reasons in done.failures.items():
         for reason in reasons:
             say(file, f"warning: its cells fail when used: {reason}")
     for text in done.warnings:
         say(None, f"warning: {text}")
-
-
-def _read(name: str, args: argparse.Namespace) -> Any:
-    """The netlist dictionary of the file `name`, or None when it cannot be read (reported)."""
-    from tessel.core.spiceread import ParseWarning, parse_oc_spice
-
-    where = "<stdin>" if name == STDIN else name
-    params = {key: parse_number_or_text(value) for key, value in args.param}
-    netlist, failure = None, None
-    with warnings.catch_warnings(record=True) as caught:
-        # Every warning of the reader, each on its line; other warnings (of the
-        # libraries it imports) as Python's filters decide.
-        warnings.simplefilter("always", ParseWarning)
-        try:
-            netlist = parse_oc_spice(
-                sys.stdin if name == STDIN else name,
-                settings_keymap=dict(args.settings_keymap),
-                component_map=dict(args.component_map),
-                **params,
-            )
-        except Exception as e:  # noqa: BLE001 - every failure becomes one line
-            failure = e
-    if not args.quiet:
-        for warning in caught:
-            say(where, f"warning: {warning.message}")
-    if failure is not None:
-        report(where, failure)
-    if args.verbose and netlist is not None:
-        say(where, f"netlists read: {', '.join(netlist) or '-'}")
-    return netlist
