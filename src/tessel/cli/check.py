@@ -1,27 +1,37 @@
-"""``tessel check FILE ...``: report what is likely wrong in OC spice netlists.
+"""``tessel check PATH ...``: report what is likely wrong in OC spice netlists.
 
-Each file is read as ``tessel spice`` reads it (same options, the project's cells and PDK),
-and every finding is one line on stdout::
+Each file is read as ``tessel spice`` reads it (same options, the project's cells and PDK);
+a folder stands for the netlists below it (see `tessel.check.files`).  Every finding is one
+line on stdout::
 
-    path:LINE: severity: message [CODE]
+    path:LINE:COL: CODE message
 
-(``--format json`` prints a list of objects instead).  The checks and their codes are
-described in ``docs/checks.md``.  Exit status: 0 when nothing was found, 1 when any file has
-an error or a warning, or cannot be read at all, 2 on a usage error.
+(``--format json``, ``sarif`` or ``github`` write the same findings for tools).  The checks,
+their codes and how to select them are described in ``docs/checks.md``.  Exit status: 0 when
+nothing was found, 1 when something was, 2 on a usage error or when a file cannot be read.
 """
 
 from __future__ import annotations
 
 import argparse
-import json
+import difflib
 import sys
-from typing import Any
+from collections.abc import Callable
+from pathlib import Path
 
-from ..check import check_netlist
+from .. import settings
+from ..check import (CheckConfig, Document, Finding, FixError, apply_edits, check_outline, check_reading,
+                     load_config, read_source)
+from ..check.files import netlists_below
+from ..check.formats import FORMATS, render
 from . import project, spice
-from .console import INPUT_PROBLEM, OK, describe, say, write_stdout
+from .console import INPUT_PROBLEM, OK, USAGE, UsageError, say, write_file, write_stdout
 
 STDIN = spice.STDIN
+
+
+def _codes(text: str) -> list[str]:
+    return [code for code in text.replace(" ", ",").split(",") if code]
 
 
 def add_parser(subparsers: argparse._SubParsersAction, common: argparse.ArgumentParser) -> None:
@@ -31,37 +41,129 @@ def add_parser(subparsers: argparse._SubParsersAction, common: argparse.Argument
         help="report likely mistakes in OC spice netlists",
         description="Report what is likely wrong in OC spice netlists, one finding per line.",
     )
-    parser.add_argument("files", nargs="+", metavar="FILE", help="a netlist file; - reads standard input")
-    parser.add_argument("--format", choices=("text", "json"), default="text",
-                        help="text lines (default) or a JSON list")
+    parser.add_argument("files", nargs="+", metavar="PATH",
+                        help="a netlist file, or a folder of them; - reads standard input")
+    parser.add_argument("--format", choices=FORMATS, default="text",
+                        help="text lines (default), a JSON list, SARIF 2.1.0 or GitHub workflow commands")
+    codes = parser.add_argument_group("which checks (codes or prefixes, comma-separated)")
+    codes.add_argument("--select", type=_codes, metavar="CODES",
+                       help="report these codes only (over the project's select)")
+    codes.add_argument("--extend-select", type=_codes, default=[], metavar="CODES",
+                       help="report these codes too")
+    codes.add_argument("--ignore", type=_codes, default=[], metavar="CODES",
+                       help="do not report these codes")
+    fixing = parser.add_mutually_exclusive_group()
+    fixing.add_argument("--fix", action="store_true",
+                        help="apply the safe fixes (lower-case commands, a trailing .end, a "
+                        "byte-order mark) and report what is left")
+    fixing.add_argument("--diff", action="store_true", help="only show the safe fixes, as a diff")
+    parser.add_argument("--stdin-filename", type=Path, metavar="PATH",
+                        help="the path standard input stands for (selects the configuration)")
     spice.add_pair_options(parser)
     project.add_arguments(parser)
     parser.set_defaults(run=run)
 
 
+def _paths(names: list[str]) -> list[tuple[str, Path | None]]:
+    """(name as shown, path or None for stdin) of every file to check."""
+    paths: list[tuple[str, Path | None]] = []
+    for name in names:
+        if name == STDIN:
+            paths.append(("<stdin>", None))
+            continue
+        path = Path(name)
+        if path.is_dir():
+            config = _config(path / "__dir__")
+            below = list(netlists_below(path, config.excludes))
+            paths += [(str(p), p) for p in below] or [(name, path)]
+        else:
+            paths.append((name, path))
+    return paths
+
+
+def _config(path: Path | None) -> CheckConfig:
+    try:
+        return load_config(path)
+    except settings.ProjectConfigError as e:
+        raise UsageError(str(e)) from None
+
+
+def _diff(name: str, before: str, after: str) -> str:
+    return "".join(difflib.unified_diff(before.splitlines(keepends=True), after.splitlines(keepends=True),
+                                        f"{name}", f"{name} (fixed)"))
+
+
+# A fix can uncover another (a command behind a byte-order mark): a few rounds at most.
+_ROUNDS = 3
+
+
+def _fixed(shown: str, text: str, findings: list[Finding],
+           findings_of: Callable[[str], list[Finding]]) -> tuple[str, int, list[Finding]]:
+    """The text with every safe fix applied, how many were, and the findings left."""
+    fixed, count = text, 0
+    for _ in range(_ROUNDS):
+        edits = [e for f in findings for e in f.fix]
+        if not edits:
+            break
+        try:
+            fixed = apply_edits(fixed, edits)
+        except FixError as e:
+            say(shown, f"the fixes are not applied: {e}")
+            return text, 0, findings_of(text)
+        count += len(edits)
+        findings = findings_of(fixed)
+    return fixed, count, findings
+
+
 def run(args: argparse.Namespace) -> int:
     if args.files.count(STDIN) > 1:
         spice.refuse_second_stdin()
-    found: list[dict[str, Any]] = []
-    unreadable = False
+    if (args.fix or args.diff) and STDIN in args.files:
+        raise UsageError("--fix and --diff work on files, not on standard input")
+    found: list[tuple[str, Finding]] = []
+    unreadable = changed = False
+    diffs: list[str] = []
     with project.selected(args):
         spice.prepare_project(args)
         params = {key: spice.parse_number_or_text(value) for key, value in args.param}
         options = {"settings_keymap": dict(args.settings_keymap), "component_map": dict(args.component_map)}
-        for name in args.files:
-            where = "<stdin>" if name == STDIN else name
+        for shown, path in _paths(args.files):
+            config_path = path if path is not None else args.stdin_filename
             try:
-                findings = check_netlist(sys.stdin if name == STDIN else name, params, **options)
-            except (OSError, UnicodeError) as e:
-                say(where, describe(e))
-                unreadable = True
+                config = _config(config_path).with_options(
+                    select=args.select, extend_select=args.extend_select, ignore=args.ignore)
+            except ValueError as e:
+                raise UsageError(str(e)) from None
+            text, problems = read_source(sys.stdin if path is None else path)
+            if text is None:
+                for f in problems:
+                    say(shown, f"{f.code} {f.message}")
+                unreadable = unreadable or any(f.code == "TS132" for f in problems)
+                found += [(shown, f) for f in problems if f.code in config.codes_for(path)]
                 continue
-            found += [f.as_dict(where) for f in findings]
-    if args.format == "json":
-        write_stdout(json.dumps(found, indent=1) + "\n")
-    elif found:
-        write_stdout("".join(f"{f['path']}{':' + str(f['line']) if f['line'] else ''}: "
-                             f"{f['severity']}: {f['message']} [{f['code']}]\n" for f in found))
-    if not args.quiet and args.verbose:
-        say(None, f"{len(found)} finding(s) in {len(args.files)} file(s)")
-    return INPUT_PROBLEM if found or unreadable else OK
+            def findings_of(text: str) -> list[Finding]:
+                doc = Document(text, config_path, params=params, read_options=options, config=config)
+                return sorted(check_outline(doc) + check_reading(doc), key=Finding.sort_key)
+
+            findings = findings_of(text)
+            if path is not None and (args.fix or args.diff):
+                fixed, count, findings = _fixed(shown, text, findings, findings_of)
+                if args.diff:
+                    diffs.append(_diff(shown, text, fixed))
+                    continue
+                if fixed != text:
+                    write_file(path, fixed)
+                    changed = True
+                    if not args.quiet:
+                        say(shown, f"fixed {count} problem{'s' if count > 1 else ''}")
+            found += [(shown, f) for f in findings]
+    if args.diff:
+        write_stdout("".join(diffs))
+        return USAGE if unreadable else INPUT_PROBLEM if diffs else OK
+    shown_findings = [(p, f) for p, f in found if not args.quiet or f.severity == "error"]
+    if shown_findings or args.format in ("json", "sarif"):
+        write_stdout(render(shown_findings, args.format))
+    if args.verbose:
+        say(None, f"{len(found)} finding(s) in {len({p for p, _ in found})} file(s)"
+            f"{'; files fixed' if changed else ''}")
+    return USAGE if unreadable else INPUT_PROBLEM if found else OK

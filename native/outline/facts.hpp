@@ -1,0 +1,38 @@
+// What the reader makes of a setting value and of a location annotation,
+// found with the text core's own functions and the host's own evaluator.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <nanobind/nanobind.h>
+
+namespace tessel::outline {
+
+namespace nb = nanobind;
+
+struct ValueFacts {
+    const char *kind = "none";  // none, number, text, literal, unresolved, invalid
+    nb::object text;            // unquoted, braces made brackets
+    nb::object number;          // float or None
+    std::string unit;           // letters after the number
+    bool scaled = false;
+    const char *metre = "";   // the metre rule: below, converted or above the window
+    char bracket = '\0';        // unclosed opener
+    nb::object error;           // what the evaluator said of an invalid value
+};
+
+// The value text after a setting's "=".
+ValueFacts value_facts(std::string_view value);
+
+struct LocationFacts {
+    const char *status = "";  // '', found, several_markers, several_groups, count
+    nb::object error;         // the reader's message for a malformed annotation
+};
+
+LocationFacts location_facts(std::string_view comment);
+
+// The reader's message for unpacking `got` values into `expected` names.
+nb::object unpack_message(std::size_t expected, std::size_t got);
+
+}  // namespace tessel::outline
