@@ -1,6 +1,7 @@
 #include "outline/facts.hpp"
 
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "common/objects.hpp"
@@ -85,22 +86,30 @@ nb::object error_text(const nb::python_error &error) {
 
 }  // namespace
 
+nb::object constant(const char *text) {
+    // Keyed by the literal's address: the texts are few and fixed.
+    static std::unordered_map<const char *, PyObject *> made;
+    PyObject *&str = made[text];
+    if (!str) str = interned(text);
+    return nb::borrow(str);
+}
+
 nb::object unpack_message(std::size_t expected, std::size_t got) {
     try {
         raise_unpack(expected, got);
     } catch (nb::python_error &error) {
         return nb::steal(checked(PyObject_Str(error.value().ptr())).release());
     }
-    return nb::str("");
+    return constant("");
 }
 
 ValueFacts value_facts(std::string_view value) {
     ValueFacts facts;
     facts.number = nb::none();
-    facts.error = nb::str("");
+    facts.error = constant("");
     facts.bracket = unclosed_bracket(value);
     if (value.empty()) {
-        facts.text = nb::str("");
+        facts.text = constant("");
         return facts;
     }
     std::string buffer;
@@ -146,7 +155,7 @@ ValueFacts value_facts(std::string_view value) {
 
 LocationFacts location_facts(std::string_view comment) {
     LocationFacts facts;
-    facts.error = nb::str("");
+    facts.error = constant("");
     std::string buffer;
     text::LocationText location = text::read_location(comment, buffer);
     using Status = text::LocationText::Status;

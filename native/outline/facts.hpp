@@ -32,6 +32,9 @@ struct LocationFacts {
 
 LocationFacts location_facts(std::string_view comment);
 
+// A fixed text (a kind, a status: a literal) as a str made once for the process.
+nb::object constant(const char *text);
+
 // The reader's message for unpacking `got` values into `expected` names.
 nb::object unpack_message(std::size_t expected, std::size_t got);
 

@@ -11,7 +11,7 @@ namespace tessel::outline {
 
 namespace {
 
-nb::object tuple_of(const nb::list &list) { return checked(PyList_AsTuple(list.ptr())); }
+nb::object tuple_of(const nb::list &list) { return untracked(checked(PyList_AsTuple(list.ptr()))); }
 
 const char *refusal_kind(text::BuildError::Kind kind) {
     switch (kind) {
@@ -52,8 +52,16 @@ nb::object Recorder::line_number(std::uint32_t line) {
     return cached_line_;
 }
 
+nb::object Recorder::text_of(std::string_view text) {
+    constexpr std::size_t kShared = 48;  // longer words rarely recur
+    if (text.size() > kShared) return str_from_utf8(text);
+    auto [it, added] = texts_.try_emplace(text);
+    if (added) it->second = str_from_utf8(text);
+    return it->second;
+}
+
 nb::object Recorder::word(std::string_view text) {
-    nb::object str = str_from_utf8(text);
+    nb::object str = text_of(text);
     const char *base = line_.data();
     if (text.data() >= base && text.data() + text.size() <= base + line_.size()) {
         const auto offset = static_cast<std::size_t>(text.data() - base);
@@ -74,7 +82,7 @@ nb::object Recorder::words(const std::string_view *items, std::uint32_t size) {
     nb::object tuple = checked(PyTuple_New(size));
     for (std::uint32_t k = 0; k < size; ++k)
         PyTuple_SET_ITEM(tuple.ptr(), k, word(items[k]).release().ptr());
-    return tuple;
+    return untracked(std::move(tuple));
 }
 
 void Recorder::begin_line(const text::RelevantLine &line, std::string_view stored) {
@@ -91,7 +99,7 @@ void Recorder::begin_line(const text::RelevantLine &line, std::string_view store
 void Recorder::refused(const text::BuildError &error) {
     refused_ = true;
     nb::object at = statement_.is_valid() ? statement_ : word(line_);
-    refusals_.append(record(Type::Refusal, {nb::str(refusal_kind(error.kind)), str_from_utf8(error.what()), at,
+    refusals_.append(record(Type::Refusal, {constant(refusal_kind(error.kind)), str_from_utf8(error.what()), at,
                                             new_int(error.id)}));
 }
 
@@ -116,7 +124,7 @@ text::CommentSplit Recorder::split_comments(std::string_view line) {
     if (!split.comment.empty())
         comments_.append(record(Type::Comment, {word(split.comment), line_number(where_.first_line),
                                                 new_int(where_.last_line), new_int(id_),
-                                                nb::str(location_facts(split.comment).status)}));
+                                                constant(location_facts(split.comment).status)}));
     return split;
 }
 
@@ -132,8 +140,8 @@ void Recorder::split_words(std::string_view statement, text::Words &out) {
     const text::CommandKind lower = text::command_kind(lowered(first));
     nb::object command_word = word(first);
     if (kind == text::CommandKind::Ends) ends_ = command_word;
-    commands_.append(record(Type::Command, {command_word, nb::str(command_name(kind)),
-                                            nb::str(lower == text::CommandKind::Unsupported ? "" : command_name(lower)),
+    commands_.append(record(Type::Command, {command_word, constant(command_name(kind)),
+                                            constant(lower == text::CommandKind::Unsupported ? "" : command_name(lower)),
                                             new_int(id_), statement_}));
 }
 
@@ -156,21 +164,21 @@ nb::object Recorder::settings(const text::Words &items) {
         nb::object whole = word(item);
         if (s.parts != 2) {
             nb::object message = unpack_message(2, s.parts);
-            refusals_.append(record(Type::Refusal, {nb::str("several_equals"), message, whole, new_int(id_)}));
+            refusals_.append(record(Type::Refusal, {constant("several_equals"), message, whole, new_int(id_)}));
             nb::object none = nb::none();
             list.append(record(Type::Setting, {whole, word(item.substr(item.size())), whole, new_int(s.parts),
-                                               nb::str("refused"), nb::str(""), none, nb::str(""), boolean(false),
-                                               nb::str(""), nb::str(""), message}));
+                                               constant("refused"), constant(""), none, constant(""), boolean(false),
+                                               constant(""), constant(""), message}));
             continue;
         }
         ValueFacts facts = value_facts(s.value);
         if (facts.kind == std::string_view("invalid"))
-            refusals_.append(record(Type::Refusal, {nb::str("invalid_literal"), facts.error, whole, new_int(id_)}));
-        const char bracket[2] = {facts.bracket, '\0'};
+            refusals_.append(record(Type::Refusal, {constant("invalid_literal"), facts.error, whole, new_int(id_)}));
+        const char *bracket = facts.bracket == '(' ? "(" : facts.bracket == '[' ? "[" : facts.bracket == '{' ? "{" : "";
         list.append(record(Type::Setting,
-                           {word(s.key), word(s.value), whole, new_int(2), nb::str(facts.kind), facts.text,
-                            facts.number, str_from_utf8(facts.unit), boolean(facts.scaled), nb::str(facts.metre),
-                            nb::str(bracket), facts.error}));
+                           {word(s.key), word(s.value), whole, new_int(2), constant(facts.kind), facts.text,
+                            facts.number, str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
+                            constant(bracket), facts.error}));
     }
     return tuple_of(list);
 }
@@ -200,7 +208,7 @@ void Recorder::element_read(const text::Netlist &netlist, std::uint32_t index, c
     parts.settings = settings(items);
     parts.comment = e.comment.empty() ? nb::object(nb::none()) : word(e.comment);
     LocationFacts location = location_facts(e.comment);
-    parts.location = nb::str(location.status);
+    parts.location = constant(location.status);
     parts.location_error = location.error;
     parts.statement = statement_;
     parts.source = source_;
@@ -211,9 +219,47 @@ void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Wor
     ignored_.append(record(Type::Ignored, {word(items.front()), statement_, new_int(id)}));
 }
 
+nb::object Recorder::nets_of(const text::Subckt &s, const std::vector<nb::object> &indices) {
+    struct Terminals {
+        std::string_view name;
+        std::vector<PyObject *> words, elements;  // borrowed from the elements' records
+    };
+    std::unordered_map<std::string_view, std::size_t> index;
+    std::vector<Terminals> nets;
+    for (std::uint32_t c = 0; c < s.children.size; ++c) {
+        const std::uint32_t child = netlist_.children_of(s.children)[c];
+        const text::Element &e = netlist_.elements[child];
+        PyObject *words = elements_[child].nets.ptr();
+        for (std::uint32_t t = 0; t < e.nets.size; ++t) {
+            const std::string_view name = netlist_.words_of(e.nets)[t];
+            auto [it, added] = index.try_emplace(name, nets.size());
+            if (added) nets.push_back({name, {}, {}});
+            Terminals &terminals = nets[it->second];
+            terminals.words.push_back(PyTuple_GET_ITEM(words, t));
+            terminals.elements.push_back(indices[child].ptr());
+        }
+    }
+    auto tuple_from = [](const std::vector<PyObject *> &items) {
+        nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+        for (std::size_t k = 0; k < items.size(); ++k)
+            PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(k), nb::borrow(items[k]).release().ptr());
+        return untracked(std::move(tuple));
+    };
+    nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(nets.size())));
+    for (std::size_t k = 0; k < nets.size(); ++k) {
+        nb::object net = record(Type::Net, {text_of(nets[k].name), tuple_from(nets[k].words),
+                                            tuple_from(nets[k].elements)});
+        PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(k), net.release().ptr());
+    }
+    return untracked(std::move(tuple));
+}
+
 nb::object Recorder::outline() {
     const auto &subckts = netlist_.subckts;
     std::vector<long> owner(netlist_.elements.size(), -1);
+    std::vector<nb::object> indices;  // one int per element index, shared by its terminals
+    indices.reserve(netlist_.elements.size());
+    for (std::size_t k = 0; k < netlist_.elements.size(); ++k) indices.push_back(new_int(static_cast<long long>(k)));
     nb::list subckt_list;
     for (std::size_t k = 0; k < subckts.size(); ++k) {
         const text::Subckt &s = subckts[k];
@@ -221,8 +267,9 @@ nb::object Recorder::outline() {
         for (std::uint32_t c = 0; c < s.children.size; ++c) {
             const std::uint32_t child = netlist_.children_of(s.children)[c];
             owner[child] = static_cast<long>(k);
-            PyTuple_SET_ITEM(children.ptr(), c, new_int(child).release().ptr());
+            PyTuple_SET_ITEM(children.ptr(), c, nb::object(indices[child]).release().ptr());
         }
+        children = untracked(std::move(children));
         long parent = -1;
         if (s.parent_id) {
             auto it = std::lower_bound(subckts.begin(), subckts.end(), s.parent_id,
@@ -231,7 +278,7 @@ nb::object Recorder::outline() {
         }
         const SubcktParts &p = subckts_[k];
         subckt_list.append(record(Type::Subckt, {p.name, p.ports, p.settings, new_int(parent), p.end, children,
-                                                 new_int(s.id), p.statement}));
+                                                 new_int(s.id), p.statement, nets_of(s, indices)}));
     }
     nb::list element_list;
     for (std::size_t k = 0; k < netlist_.elements.size(); ++k) {

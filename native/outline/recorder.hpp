@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <nanobind/nanobind.h>
@@ -54,6 +55,10 @@ private:
     nb::object words(const std::string_view *items, std::uint32_t size);
     nb::object settings(const text::Words &words);
     nb::object line_number(std::uint32_t line);
+    // The Net records of a closed subcircuit.
+    nb::object nets_of(const text::Subckt &s, const std::vector<nb::object> &indices);
+    // The str of a word; one object for a word that recurs (nets, components, keys).
+    nb::object text_of(std::string_view text);
 
     text::LinePlaces places_;
     const text::Netlist &netlist_;
@@ -68,6 +73,8 @@ private:
     bool refused_ = false;
     bool source_ = false;         // the line's words were rewritten as a controlled source
     std::vector<std::uint32_t> open_;  // open subcircuits, innermost last
+
+    std::unordered_map<std::string_view, nb::object> texts_;
 
     std::vector<ElementParts> elements_;
     std::vector<SubcktParts> subckts_;

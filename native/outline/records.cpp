@@ -6,7 +6,10 @@ namespace tessel::outline {
 
 namespace {
 
-using Field = PyStructSequence_Field;
+struct Field {
+    const char *name;
+    const char *doc;
+};
 
 Field kWord[] = {
     {"text", "the text as the reader reads it (white space reduced to single blanks)"},
@@ -53,6 +56,12 @@ Field kSubckt[] = {
     {"elements", "tuple of element indices the reader gives it"},
     {"id", "line id"},
     {"statement", "Word: the .subckt statement"},
+    {"nets", "tuple of Net: the nets of its elements, in order of first use"},
+    {nullptr, nullptr}};
+Field kNet[] = {
+    {"name", "the net's name"},
+    {"terminals", "tuple of Word: the nets as written on its elements' lines, in order"},
+    {"elements", "tuple of element indices, one per terminal"},
     {nullptr, nullptr}};
 Field kCommand[] = {
     {"word", "Word: the command word"},
@@ -107,47 +116,60 @@ struct Spec {
 };
 
 constexpr Spec kSpecs[] = {
-    {"tessel.core._outline.Word", "A word (or statement) with where it stands in the file.", kWord},
-    {"tessel.core._outline.Setting", "A key=value word, with what the reader makes of its value.", kSetting},
-    {"tessel.core._outline.Element", "An element line inside a subcircuit.", kElement},
-    {"tessel.core._outline.Subckt", "A subcircuit definition.", kSubckt},
-    {"tessel.core._outline.Command", "A dot command.", kCommand},
-    {"tessel.core._outline.Refusal", "A statement the reader refuses.", kRefusal},
-    {"tessel.core._outline.Cut", "A word that a comment marker cuts.", kCut},
-    {"tessel.core._outline.Quote", "A quote that its line leaves open.", kQuote},
-    {"tessel.core._outline.Comment", "A comment, with the lines of its statement.", kComment},
-    {"tessel.core._outline.Ignored", "An element line outside any subcircuit (the reader ignores it).", kIgnored},
-    {"tessel.core._outline.Outline", "The structure of a netlist text.", kOutline},
+    {"Word", "A word (or statement) with where it stands in the file.", kWord},
+    {"Setting", "A key=value word, with what the reader makes of its value.", kSetting},
+    {"Element", "An element line inside a subcircuit.", kElement},
+    {"Subckt", "A subcircuit definition.", kSubckt},
+    {"Net", "A net of a subcircuit, with its terminals.", kNet},
+    {"Command", "A dot command.", kCommand},
+    {"Refusal", "A statement the reader refuses.", kRefusal},
+    {"Cut", "A word that a comment marker cuts.", kCut},
+    {"Quote", "A quote that its line leaves open.", kQuote},
+    {"Comment", "A comment, with the lines of its statement.", kComment},
+    {"Ignored", "An element line outside any subcircuit (the reader ignores it).", kIgnored},
+    {"Outline", "The structure of a netlist text.", kOutline},
 };
 constexpr int kTypes = sizeof(kSpecs) / sizeof(kSpecs[0]);
 
 PyTypeObject *types[kTypes] = {};
-
-int field_count(const Field *fields) {
-    int n = 0;
-    while (fields[n].name) ++n;
-    return n;
-}
+Py_ssize_t sizes[kTypes] = {};
 
 }  // namespace
 
 void def_records(nb::module_ &m) {
+    // Named tuples: made in C as tuples are, read by name or position, and
+    // printed, compared and pickled as the standard library's own.
+    nb::object namedtuple = nb::module_::import_("collections").attr("namedtuple");
+    nb::str module = nb::str("tessel.core._outline");
     for (int k = 0; k < kTypes; ++k) {
-        PyStructSequence_Desc desc{kSpecs[k].name, kSpecs[k].doc, kSpecs[k].fields,
-                                   field_count(kSpecs[k].fields)};
-        types[k] = reinterpret_cast<PyTypeObject *>(checked(reinterpret_cast<PyObject *>(
-            PyStructSequence_NewType(&desc))).release().ptr());
-        const char *dot = kSpecs[k].name;
-        for (const char *p = dot; *p; ++p)
-            if (*p == '.') dot = p + 1;
-        m.attr(dot) = nb::handle(reinterpret_cast<PyObject *>(types[k]));
+        nb::list fields;
+        for (const Field *f = kSpecs[k].fields; f->name; ++f) fields.append(nb::str(f->name));
+        nb::object type = namedtuple(kSpecs[k].name, fields, nb::arg("module") = module);
+        type.attr("__doc__") = nb::str(kSpecs[k].doc);
+        for (const Field *f = kSpecs[k].fields; f->name; ++f) {
+            nb::object getter = type.attr(f->name);
+            if (PyObject_SetAttrString(getter.ptr(), "__doc__", nb::str(f->doc).ptr()) < 0) PyErr_Clear();
+        }
+        m.attr(kSpecs[k].name) = type;
+        sizes[k] = static_cast<Py_ssize_t>(nb::len(fields));
+        types[k] = reinterpret_cast<PyTypeObject *>(keep_forever(std::move(type)).ptr());
     }
 }
 
+nb::object untracked(nb::object tuple) {
+    PyObject_GC_UnTrack(tuple.ptr());
+    return tuple;
+}
+
 nb::object record(Type type, std::initializer_list<nb::handle> fields) {
-    nb::object out = checked(PyStructSequence_New(types[static_cast<int>(type)]));
+    const int k = static_cast<int>(type);
+    PyTypeObject *t = types[k];
+    nb::object out = checked(t->tp_alloc(t, sizes[k]));
     Py_ssize_t i = 0;
-    for (nb::handle field : fields) PyStructSequence_SetItem(out.ptr(), i++, nb::borrow(field).release().ptr());
+    for (nb::handle field : fields) PyTuple_SET_ITEM(out.ptr(), i++, nb::borrow(field).release().ptr());
+    // Records hold only texts, numbers and other records: they cannot be part
+    // of a cycle, and the collector need not walk millions of them.
+    PyObject_GC_UnTrack(out.ptr());
     return out;
 }
 

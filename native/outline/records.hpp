@@ -11,12 +11,16 @@ namespace tessel::outline {
 
 namespace nb = nanobind;
 
-enum class Type { Word, Setting, Element, Subckt, Command, Refusal, Cut, Quote, Comment, Ignored, Outline };
+enum class Type { Word, Setting, Element, Subckt, Net, Command, Refusal, Cut, Quote, Comment, Ignored, Outline };
 
 // Creates the record types and binds them in `m`; once per process.
 void def_records(nb::module_ &m);
 
 // A new record of `type` with `fields` in their order.
 nb::object record(Type type, std::initializer_list<nb::handle> fields);
+
+// `tuple`, which holds only records and atomic values, no longer tracked
+// by the collector.
+nb::object untracked(nb::object tuple);
 
 }  // namespace tessel::outline

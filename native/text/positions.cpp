@@ -8,6 +8,12 @@ namespace {
 
 bool is_lead(unsigned char c) { return (c & 0xC0) != 0x80; }
 
+bool all_ascii(const unsigned char *p, const unsigned char *end) {
+    unsigned char any = 0;
+    for (; p < end; ++p) any |= *p;
+    return any < 0x80;
+}
+
 }  // namespace
 
 std::size_t LinePlaces::line_end(std::size_t from) const {
@@ -62,7 +68,8 @@ bool LinePlaces::add_runs(std::size_t from, std::string_view text, std::size_t &
         const std::size_t size = static_cast<std::size_t>(p - run);
         if (text.substr(offset, size) != std::string_view(reinterpret_cast<const char *>(run), size))
             return false;
-        pieces_.push_back({offset, static_cast<std::size_t>(run - base), size, cursor_line_, cursor_});
+        pieces_.push_back({offset, static_cast<std::size_t>(run - base), size, cursor_line_, cursor_,
+                           all_ascii(base + cursor_, run + size)});
         offset += size;
         blank = false;
     }
@@ -95,7 +102,8 @@ void LinePlaces::place(const RelevantLine &line) {
         } else {
             seek(line.where.first_line);
         }
-        pieces_.push_back({0, raw, text.size(), cursor_line_, cursor_});
+        const unsigned char *b = bytes(content_);
+        pieces_.push_back({0, raw, text.size(), cursor_line_, cursor_, all_ascii(b + cursor_, b + raw + text.size())});
         return;
     }
     seek(line.where.first_line);
@@ -131,6 +139,7 @@ const LinePlaces::Piece &LinePlaces::piece_of(std::size_t offset) {
 }
 
 RawPoint LinePlaces::point(std::size_t raw, const Piece &piece) {
+    if (piece.ascii) return {piece.line, static_cast<std::uint32_t>(raw - piece.line_start + 1)};
     const unsigned char *b = bytes(content_);
     if (counted_start_ != piece.line_start || counted_raw_ > raw) {
         counted_start_ = piece.line_start;

@@ -45,6 +45,7 @@ private:
         std::size_t size;
         std::uint32_t line;      // raw line number
         std::size_t line_start;  // in the content
+        bool ascii;              // the raw line up to the piece's end is ASCII: columns are offsets
     };
     // Moves the raw-line cursor to the start of raw line `number`.
     void seek(std::uint32_t number);

@@ -12,7 +12,11 @@ from tessel.core._outline import Element, Outline, Subckt, read_outline
 
 from .config import CheckConfig, load_config, noqa_lines
 
-__all__ = ["Document"]
+__all__ = ["LIMIT", "Document"]
+
+# Findings of one code shown one by one in a file: past this, a deck that is not
+# OC spice at all would bury the few findings that matter.
+LIMIT = 50
 
 
 class Document:
@@ -21,13 +25,14 @@ class Document:
     `path` need not exist (an editor's unsaved buffer): it selects the project's
     configuration (``[tool.tessel.check]``, unless `config` is given) and its per-file
     ignores.  `params` are the keyword values `parse_oc_spice` would be given, `read_options`
-    its ``settings_keymap`` and ``component_map``.
+    its ``settings_keymap`` and ``component_map``.  Each code reports at most `limit`
+    findings one by one, and then one that says how many more there are (None: all).
     """
 
     def __init__(self, text: str, path: str | Path | None = None, *,
                  params: Mapping[str, Any] | None = None,
                  read_options: Mapping[str, Any] | None = None,
-                 config: CheckConfig | None = None) -> None:
+                 config: CheckConfig | None = None, limit: int | None = LIMIT) -> None:
         self.text = text
         self.path = Path(path) if path is not None else None
         self.params = dict(params or {})
@@ -37,6 +42,7 @@ class Document:
         if options:
             raise TypeError(f"unknown read options: {', '.join(sorted(options))}")
         self.config = config if config is not None else load_config(self.path)
+        self.limit = limit
         # Findings of each phase before selection and noqa (see tessel.check.run).
         self.found: dict[str, list[Any]] = {}
 
@@ -67,6 +73,8 @@ class Document:
 
     def component(self, name: str) -> str:
         """A component or subcircuit name as the reader records it (`component_map` applied)."""
+        if not self.component_map:
+            return name
         mapped = self.component_map.get(name, name)
         return mapped if isinstance(mapped, str) else name
 

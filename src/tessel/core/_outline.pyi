@@ -45,6 +45,12 @@ class Subckt(NamedTuple):
     elements: tuple[int, ...]
     id: int
     statement: Word
+    nets: tuple[Net, ...]
+
+class Net(NamedTuple):
+    name: str
+    terminals: tuple[Word, ...]
+    elements: tuple[int, ...]
 
 class Command(NamedTuple):
     word: Word

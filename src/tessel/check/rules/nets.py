@@ -1,32 +1,18 @@
-"""Rules on the nets of each subcircuit, as the reader connects them."""
+"""Rules on the nets of each subcircuit, as the reader connects them (the outline's Nets)."""
 
 from __future__ import annotations
 
 from collections.abc import Iterator
 
-from tessel.core._outline import Element, Subckt, Word
+from tessel.core._outline import Subckt
 
 from ..document import Document
 from ..findings import Hit, listing
 from ..registry import ERROR, WARNING, rule
 
 
-Terminals = dict[str, list[tuple[Element, Word]]]
-
-
-def _terminals(doc: Document, k: int) -> Terminals:
-    """Net -> the Words of its terminals in subcircuit `k`, in order."""
-    terminals: Terminals = {}
-    for e in doc.owned[k]:
-        for net in e.nets:
-            terminals.setdefault(net.text, []).append((e, net))
-    return terminals
-
-
-def _subckts(doc: Document) -> Iterator[tuple[int, Subckt, Terminals]]:
-    for k, s in enumerate(doc.outline.subckts):
-        if s.end is not None:
-            yield k, s, _terminals(doc, k)
+def _closed(doc: Document) -> Iterator[tuple[int, Subckt]]:
+    return ((k, s) for k, s in enumerate(doc.outline.subckts) if s.end is not None)
 
 
 @rule("TS105", WARNING)
@@ -39,9 +25,7 @@ def instance_defined_twice(doc: Document) -> Iterator[Hit]:
 
     Fix: rename one of them.
     """
-    for k, s in enumerate(doc.outline.subckts):
-        if s.end is None:
-            continue
+    for k, s in _closed(doc):
         names: dict[str, int] = {}
         for e in doc.owned[k]:
             name = e.name.text
@@ -63,14 +47,15 @@ def one_terminal_net(doc: Document) -> Iterator[Hit]:
 
     Fix: correct the net's name, or declare it as a port on the ``.subckt`` line.
     """
-    for _, s, terminals in _subckts(doc):
+    elements = doc.outline.elements
+    for _, s in _closed(doc):
         declared = {p.text for p in s.ports}
-        for net, ends in terminals.items():
-            if net not in declared and len(ends) == 1:
-                e, word = ends[0]
-                yield Hit(word, f"net {net!r} of subcircuit {s.name.text!r} has one terminal and is no "
-                          "declared port, so it becomes an external port (a misspelt net?)",
-                          subckt=s.name.text, instance=e.name.text, net=net)
+        for net in s.nets:
+            if len(net.terminals) == 1 and net.name not in declared:
+                yield Hit(net.terminals[0], f"net {net.name!r} of subcircuit {s.name.text!r} has one "
+                          "terminal and is no declared port, so it becomes an external port (a misspelt "
+                          "net?)", subckt=s.name.text, instance=elements[net.elements[0]].name.text,
+                          net=net.name)
 
 
 @rule("TS107", WARNING)
@@ -83,13 +68,13 @@ def unused_port(doc: Document) -> Iterator[Hit]:
 
     Fix: connect it, or remove it from the ``.subckt`` line.
     """
-    for _, s, terminals in _subckts(doc):
-        seen: set[str] = set()
+    for _, s in _closed(doc):
+        used = {net.name for net in s.nets}
         for port in s.ports:
-            if port.text not in terminals and port.text not in seen:
+            if port.text not in used:
+                used.add(port.text)
                 yield Hit(port, f"port {port.text!r} of subcircuit {s.name.text!r} is not used by any "
                           "element", subckt=s.name.text, net=port.text)
-            seen.add(port.text)
 
 
 @rule("TS108", WARNING)
@@ -103,15 +88,17 @@ def port_with_several_terminals(doc: Document) -> Iterator[Hit]:
     Fix: give each terminal a net of its own and join them with an element that has the
     ports to do so.
     """
-    for _, s, terminals in _subckts(doc):
-        for port in dict.fromkeys(p.text for p in s.ports):
-            ends = terminals.get(port, [])
-            if len(ends) > 1:
-                e, word = ends[-1]
-                lines = listing(str(w.line) for _, w in ends)
-                yield Hit(word, f"port {port!r} of subcircuit {s.name.text!r} has {len(ends)} terminals "
-                          f"(lines {lines}); only the last one is kept",
-                          subckt=s.name.text, instance=e.name.text, net=port)
+    elements = doc.outline.elements
+    for _, s in _closed(doc):
+        declared = {p.text for p in s.ports}
+        for net in s.nets:
+            ends = net.terminals
+            if net.name in declared and len(ends) > 1:
+                yield Hit(ends[-1], lambda net=net, s=s: (
+                          f"port {net.name!r} of subcircuit {s.name.text!r} has {len(net.terminals)} "
+                          f"terminals (lines {listing(str(w.line) for w in net.terminals)}); only the "
+                          "last one is kept"),
+                          subckt=s.name.text, instance=elements[net.elements[-1]].name.text, net=net.name)
 
 
 @rule("TS120", ERROR, fatal=True)
@@ -126,13 +113,14 @@ def net_with_many_terminals(doc: Document) -> Iterator[Hit]:
     Fix: split the net with an element that has the ports to join three (a splitter, a
     coupler).
     """
-    for _, s, terminals in _subckts(doc):
+    elements = doc.outline.elements
+    for _, s in _closed(doc):
         declared = {p.text for p in s.ports}
-        for net, ends in terminals.items():
-            if net in declared or len(ends) < 3:
+        for net in s.nets:
+            if len(net.terminals) < 3 or net.name in declared:
                 continue
-            e, word = ends[2]
-            names = listing(repr(x.name.text) for x, _ in ends)
-            yield Hit(word, f"net {net!r} of subcircuit {s.name.text!r} joins {len(ends)} terminals "
-                      f"(of {names}): the reader refuses a net of more than two",
-                      subckt=s.name.text, instance=e.name.text, net=net)
+            yield Hit(net.terminals[2], lambda net=net, s=s: (
+                      f"net {net.name!r} of subcircuit {s.name.text!r} joins {len(net.terminals)} "
+                      f"terminals (of {listing(repr(elements[k].name.text) for k in net.elements)}): the "
+                      "reader refuses a net of more than two"),
+                      subckt=s.name.text, instance=elements[net.elements[2]].name.text, net=net.name)
