@@ -3,7 +3,7 @@ safe fix as text `Edit`s; and the helpers that keep messages short."""
 
 from __future__ import annotations
 
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
 from dataclasses import dataclass, field
 from typing import Any, NamedTuple, Protocol
 
@@ -104,10 +104,11 @@ class Finding:
 
 class Hit(NamedTuple):
     """What a rule finds: where, what it says, and what it is about; the rule's code is added
-    when it becomes a `Finding`."""
+    when it becomes a `Finding`.  A message that is costly to make may be given as a function
+    that makes it, called only when the finding is shown."""
 
     where: Place
-    message: str
+    message: str | Callable[[], str]
     subckt: str | None = None
     instance: str | None = None
     net: str | None = None

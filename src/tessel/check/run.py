@@ -3,28 +3,51 @@
 from __future__ import annotations
 
 import io
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Iterator, Mapping
 from pathlib import Path
 from typing import Any, TextIO
 
 from . import rules  # noqa: F401 - registers the rules
 from .document import Document
-from .findings import FILE, Finding, Hit, shorten
+from .findings import FILE, Finding, Hit, listing, shorten
 from .registry import OUTLINE, READING, rules_of
 
 __all__ = ["check_netlist", "check_outline", "check_reading", "check_text", "read_source"]
 
 def _finding(code: str, hit: Hit) -> Finding:
     w = hit.where
-    return Finding(w.line, code, shorten(hit.message), w.col, w.end_line, w.end_col,
+    message = hit.message if isinstance(hit.message, str) else hit.message()
+    return Finding(w.line, code, shorten(message), w.col, w.end_line, w.end_col,
                    hit.subckt, hit.instance, hit.net, hit.fix)
+
+
+def _capped(code: str, hits: Iterable[Hit], limit: int | None) -> Iterator[Finding]:
+    """The findings of `hits`; past `limit`, one finding that says how many more there are."""
+    first: Hit | None = None
+    lines: list[int] = []
+    more = 0
+    for k, hit in enumerate(hits):
+        if limit is None or k < limit:
+            yield _finding(code, hit)
+            continue
+        if first is None:
+            first = hit
+        if len(lines) < 6:
+            lines.append(hit.where.line)
+        more += 1
+    if first is not None:
+        shown = listing(map(str, lines[:5]), 5) + (f" ... and {more - 5} more" if more > 5 else "")
+        yield _finding(code, first._replace(
+            message=f"{more} more {code} findings in this file (lines {shown}) are not shown one by "
+            f"one: the first {limit} are"))
+
 
 def found(doc: Document, phase: str, context: Any = None) -> list[Finding]:
     """Every finding of `phase`, before selection and noqa (kept on `doc`)."""
     if phase not in doc.found:
         subject = doc if context is None else context
-        doc.found[phase] = [_finding(r.code, hit) for r in rules_of(phase) if r.check
-                            for hit in r.check(subject)]
+        doc.found[phase] = [f for r in rules_of(phase) if r.check
+                            for f in _capped(r.code, r.check(subject), doc.limit)]
     return doc.found[phase]
 
 def reported(doc: Document, findings: Iterable[Finding]) -> list[Finding]:

@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import argparse
 import difflib
+import gc
 import sys
 from collections.abc import Callable
 from pathlib import Path
@@ -125,6 +126,9 @@ def run(args: argparse.Namespace) -> int:
     diffs: list[str] = []
     with project.selected(args):
         spice.prepare_project(args)
+        # What is imported by now (the PDK, the circuit library) lives as long as the
+        # process: the collector need not walk it again for every netlist.
+        gc.freeze()
         params = {key: spice.parse_number_or_text(value) for key, value in args.param}
         options = {"settings_keymap": dict(args.settings_keymap), "component_map": dict(args.component_map)}
         for shown, path in _paths(args.files):

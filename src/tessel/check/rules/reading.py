@@ -7,7 +7,8 @@ import io
 import warnings
 from collections.abc import Iterator
 from functools import cached_property
-from typing import Any
+
+from tessel.core._outline import Element
 
 from ...suggest import component_names, did_you_mean
 from ..document import Document
@@ -58,16 +59,18 @@ class Reading:
 
         return component_names(pdk.get_pdk(), self.doc.subckt_ports)
 
-    def elements(self) -> Iterator[tuple[Any, str, tuple[str, ...] | None]]:
-        """The elements the reader builds, with their component and its ports."""
-        doc = self.doc
-        subckts = doc.outline.subckts
-        for k, s in enumerate(subckts):
-            if s.end is None:
-                continue
-            for e in doc.owned[k]:
-                component = doc.component(e.component.text)
-                yield e, component, self.ports(component)
+    @cached_property
+    def uses(self) -> dict[str, list[Element]]:
+        """Component (as recorded) -> the elements the reader builds of it, in order."""
+        uses: dict[str, list[Element]] = {}
+        for k, s in enumerate(self.doc.outline.subckts):
+            if s.end is not None:
+                for e in self.doc.owned[k]:
+                    uses.setdefault(self.doc.component(e.component.text), []).append(e)
+        return uses
+
+    def subckt_of(self, element: Element) -> str:
+        return self.doc.outline.subckts[element.owner].name.text
 
 
 @rule("TS100", ERROR, phase=READING)
@@ -96,63 +99,88 @@ def reader_refuses(reading: Reading) -> Iterator[Hit]:
     yield Hit(FILE, f"the reader refuses the netlist: {message}")
 
 
+_HINTS = 5  # at most this many unknown components in a file get a "did you mean"
+
+
+def _instances(elements: list[Element]) -> str:
+    return listing(repr(e.name.text) for e in elements)
+
+
 @rule("TS121", ERROR, phase=READING, fatal=True)
 def unknown_component(reading: Reading) -> Iterator[Hit]:
-    """An element whose component has no known ports.
+    """A component with no known ports.
 
     Why: the reader refuses the netlist: the component is no built-in element, no model or
-    cell of the PDK and no subcircuit of the file, so its terminals cannot be named.
+    cell of the PDK and no subcircuit of the file, so its instances' terminals cannot be
+    named.  One finding per component, at its first instance.
 
     Example: ``X1 a b stright``
 
     Fix: correct the name (the message suggests close ones), or register the cell.
     """
-    for e, component, ports in reading.elements():
-        if ports is None and e.nets:
-            hint = did_you_mean(component, reading.components)
-            yield Hit(e.component, f"component {component!r} of instance {e.name.text!r} has no known "
-                      f"ports: it is no built-in element, no model or cell of the PDK and no subcircuit "
-                      f"of this file{'; ' + hint if hint else ''}",
-                      subckt=reading.doc.outline.subckts[e.owner].name.text, instance=e.name.text)
+    unknown = [(component, wired) for component, elements in reading.uses.items()
+               if reading.ports(component) is None and (wired := [e for e in elements if e.nets])]
+    # Many unknown components are no typos: a deck for another simulator.
+    typos = len(unknown) <= _HINTS
+    for component, wired in unknown:
+        hint = did_you_mean(component, reading.components) if typos else ""
+        first = wired[0]
+        yield Hit(first.component, f"component {component!r} (of {_instances(wired)}) has no known "
+                  "ports: it is no built-in element, no model or cell of the PDK and no subcircuit "
+                  f"of this file{'; ' + hint if hint else ''}",
+                  subckt=reading.subckt_of(first), instance=first.name.text)
 
 
 @rule("TS122", WARNING, phase=READING)
 def more_nets_than_ports(reading: Reading) -> Iterator[Hit]:
-    """An element with more nets than its component has ports.
+    """Instances with more nets than their component has ports.
 
     Why: the reader invents a positional port (``o3``) for each extra net; the simulation
-    fails on it later.
+    fails on it later.  One finding per component, at its first such instance.
 
     Example: ``X1 a b c straight`` (straight has two ports)
 
     Fix: remove the extra nets, or use a component with that many ports.
     """
-    for e, component, ports in reading.elements():
-        if ports is not None and len(e.nets) > len(ports):
-            extra = e.nets[len(ports):]
-            invented = listing(f"o{len(ports) + k + 1}" for k in range(len(extra)))
-            yield Hit(extra[0], f"instance {e.name.text!r} has {len(e.nets)} nets but component "
-                      f"{component!r} has {len(ports)} ports ({listing(ports) or 'none'}): the reader "
-                      f"invents the port{'s' if len(extra) > 1 else ''} {invented}",
-                      subckt=reading.doc.outline.subckts[e.owner].name.text, instance=e.name.text,
-                      net=extra[0].text)
+    for component, elements in reading.uses.items():
+        ports = reading.ports(component)
+        if ports is None:
+            continue
+        over = [e for e in elements if len(e.nets) > len(ports)]
+        if not over:
+            continue
+        first = over[0]
+        extra = first.nets[len(ports):]
+        invented = listing(f"o{len(ports) + k + 1}" for k in range(len(extra)))
+        yield Hit(extra[0], f"component {component!r} has {len(ports)} ports "
+                  f"({listing(ports) or 'none'}) but {_instances(over)} "
+                  f"{'has' if len(over) == 1 else 'have'} more nets: for {first.name.text!r} the reader "
+                  f"invents {invented}", subckt=reading.subckt_of(first), instance=first.name.text,
+                  net=extra[0].text)
 
 
 @rule("TS123", WARNING, phase=READING)
 def fewer_nets_than_ports(reading: Reading) -> Iterator[Hit]:
-    """An element with fewer nets than its component has ports.
+    """Instances with fewer nets than their component has ports.
 
-    Why: the ports without a net are left open; the circuit leaves them out.
+    Why: the ports without a net are left open; the circuit leaves them out.  A controlled
+    source's control words decide how many of its ports it uses, so sources are not
+    reported.  One finding per component, at its first such instance.
 
     Example: ``X1 a coupler`` (a coupler has four ports)
 
     Fix: give every port a net.
     """
-    for e, component, ports in reading.elements():
-        # A controlled source's controls decide how many of its ports it uses.
-        if ports is not None and e.nets and len(e.nets) < len(ports) and not e.source:
-            open_ports = ports[len(e.nets):]
-            yield Hit(e.name, f"instance {e.name.text!r} has {len(e.nets)} net{'s' if len(e.nets) > 1 else ''}"
-                      f" but component {component!r} has {len(ports)} ports: "
-                      f"{listing(map(repr, open_ports))} stay{'s' if len(open_ports) == 1 else ''} open",
-                      subckt=reading.doc.outline.subckts[e.owner].name.text, instance=e.name.text)
+    for component, elements in reading.uses.items():
+        ports = reading.ports(component)
+        if ports is None:
+            continue
+        under = [e for e in elements if e.nets and len(e.nets) < len(ports) and not e.source]
+        if not under:
+            continue
+        first = under[0]
+        open_ports = ports[len(first.nets):]
+        yield Hit(first.name, f"component {component!r} has {len(ports)} ports but {_instances(under)} "
+                  f"{'has' if len(under) == 1 else 'have'} fewer nets: for {first.name.text!r}, "
+                  f"{listing(map(repr, open_ports))} {'stays' if len(open_ports) == 1 else 'stay'} open",
+                  subckt=reading.subckt_of(first), instance=first.name.text)

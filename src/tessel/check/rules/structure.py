@@ -6,7 +6,7 @@ from __future__ import annotations
 from bisect import bisect_left
 from collections.abc import Iterator
 
-from tessel.core._outline import Element, Ignored, Refusal, Word
+from tessel.core._outline import Command, Element, Ignored, Refusal, Word
 
 from ..document import Document
 from ..findings import FILE, Edit, Hit, Span, listing
@@ -31,33 +31,36 @@ def unsupported_command(doc: Document) -> Iterator[Hit]:
 
     Why: the reader refuses the whole netlist at the first one.  Commands are compared
     exactly, so an upper-case form of a known command is unsupported too; a netlist ends
-    without ``.end``.
+    without ``.end``.  One finding per command word, at its first use.
 
     Example: ``.SUBCKT top a b``
 
     Fix: write the command in lower case (``.subckt``), remove ``.end``; ``tessel check --fix``
     does both.
     """
-    statements = sorted([c.id for c in doc.outline.commands] + [e.id for e in doc.outline.elements]
-                        + [i.id for i in doc.outline.ignored])
+    statements = [c.id for c in doc.outline.commands] + [e.id for e in doc.outline.elements]
+    last = max(statements + [i.id for i in doc.outline.ignored], default=0)
     messages = {r.id: r.message for r in _refusals(doc, "unsupported_command")}
+    uses: dict[str, list[Command]] = {}
     for command in doc.outline.commands:
-        if command.kind != "unsupported":
-            continue
-        word = command.word
-        message = messages.get(command.id, f"Unsupported command: {word.text}.")
+        if command.kind == "unsupported":
+            uses.setdefault(command.word.text, []).append(command)
+    for text, commands in uses.items():
+        first = commands[0]
+        message = messages.get(first.id, f"Unsupported command: {text}.")
+        if len(commands) > 1:
+            message += f" (also on lines {listing(str(c.word.line) for c in commands[1:])})"
         fix: tuple[Edit, ...] = ()
-        if command.lowered:
-            lower = word.text.lower()
-            message += f" Commands are lower case: write {lower}."
-            fix = (Edit(word.line, word.col, word.end_line, word.end_col, lower),)
-        elif word.text.lower() == ".end":
+        if first.lowered:
+            message += f" Commands are lower case: write {text.lower()}."
+            fix = tuple(Edit(c.word.line, c.word.col, c.word.end_line, c.word.end_col, text.lower())
+                        for c in commands)
+        elif text.lower() == ".end":
             message += " A netlist ends without .end: remove it."
-            if statements and statements[-1] == command.id:
-                fix = (_line_removal(doc, command.statement),)
+            fix = tuple(_line_removal(doc, c.statement) for c in commands if c.id == last)
         else:
             message += " The reader knows no such command (see docs/oc-spice.md)."
-        yield Hit(word, message, fix=fix)
+        yield Hit(first.word, message, fix=fix)
 
 
 @rule("TS102", WARNING)
