@@ -52,6 +52,11 @@ class Document:
         return read_outline(self.text)
 
     @cached_property
+    def raw_lines(self) -> list[str]:
+        """The text's raw lines (numbered from 1 by the outline's positions)."""
+        return self.text.splitlines()
+
+    @cached_property
     def codes(self) -> frozenset[str]:
         """The codes reported for this document."""
         return self.config.codes_for(self.path)

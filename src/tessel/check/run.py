@@ -72,6 +72,8 @@ def check_reading(doc: Document) -> list[Finding]:
     ports as the reader looks them up (this imports the reader, `sax` and the PDK)."""
     from .rules.reading import Reading
 
+    if not doc.codes & {r.code for r in rules_of(READING)}:
+        return []  # nothing selected needs the reader (nor its import of sax)
     found(doc, OUTLINE)
     return reported(doc, found(doc, READING, Reading(doc)))
 

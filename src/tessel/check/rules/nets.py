@@ -63,12 +63,16 @@ def unused_port(doc: Document) -> Iterator[Hit]:
     """A declared port that no element uses.
 
     Why: the port is missing from the result; a circuit that connects to it finds nothing.
+    A subcircuit without elements (a black box, which the reader leaves out) is not
+    reported.
 
     Example: ``.subckt top a b unused``
 
     Fix: connect it, or remove it from the ``.subckt`` line.
     """
     for _, s in _closed(doc):
+        if not s.elements:
+            continue  # a black box: the reader leaves it out of the result
         used = {net.name for net in s.nets}
         for port in s.ports:
             if port.text not in used:

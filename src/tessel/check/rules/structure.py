@@ -19,8 +19,7 @@ def _refusals(doc: Document, kind: str) -> Iterator[Refusal]:
 
 def _line_removal(doc: Document, word: Word) -> Edit:
     """The edit that removes `word`, with its whole line when nothing else stands on it."""
-    lines = doc.text.splitlines()
-    if word.line == word.end_line and lines[word.line - 1].strip() == word.text:
+    if word.line == word.end_line and doc.raw_lines[word.line - 1].strip() == word.text:
         return Edit(word.line, 1, word.line + 1, 1, "")
     return Edit(word.line, word.col, word.end_line, word.end_col, "")
 
@@ -176,9 +175,10 @@ def element_without_component(doc: Document) -> Iterator[Hit]:
     before a ``+`` line.
     """
     for r in _refusals(doc, "element_without_component"):
-        if r.word.text.startswith("+"):
+        if doc.raw_lines[r.word.line - 1].lstrip().startswith("+"):
             why = ("the line begins with '+' but follows a blank line, so it continues nothing and "
-                   "is read as an element named '+': remove the blank line before it")
+                   f"is read as an element named {r.word.text.split(' ')[0]!r}: remove the blank line "
+                   "before it")
         else:
             why = ("an element line gives its name, its nets and then its component, as in "
                    "X1 a b straight")
