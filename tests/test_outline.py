@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import pytest
 
-from tessel.core._outline import read_outline
+from tessel.core._outline import read_outline, subckt_nets
 
 
 def places(words):
@@ -60,4 +60,4 @@ def test_after_a_refused_statement_the_outline_goes_on():
 def test_nested_elements_are_given_where_the_reader_puts_them():
     o = read_outline(".subckt outer a\nX1 a m s\n.subckt inner b\nX2 b s\n.ends\nX3 m s\n.ends\n")
     assert [(e.name.text, e.subckt, e.owner) for e in o.elements] == [("X1", 0, 1), ("X2", 1, 1), ("X3", 0, 0)]
-    assert [(n.name, n.elements) for n in o.subckts[1].nets] == [("a", (0,)), ("m", (0,)), ("b", (1,))]
+    assert [(n.name, n.elements) for n in subckt_nets(o, 1)] == [("a", (0,)), ("m", (0,)), ("b", (1,))]

@@ -103,7 +103,7 @@ nb::object unpack_message(std::size_t expected, std::size_t got) {
     return constant("");
 }
 
-ValueFacts value_facts(std::string_view value) {
+ValueFacts value_facts(std::string_view value, nb::handle written) {
     ValueFacts facts;
     facts.number = nb::none();
     facts.error = constant("");
@@ -114,7 +114,8 @@ ValueFacts value_facts(std::string_view value) {
     }
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
-    facts.text = str_from_utf8(v.text);
+    const bool unchanged = v.text.data() == value.data() && v.text.size() == value.size();
+    facts.text = unchanged ? nb::borrow(written) : nb::object(str_from_utf8(v.text));
     if (std::optional<double> number = text::value_number(v, host_float)) {
         facts.kind = "number";
         facts.number = new_float(*number);

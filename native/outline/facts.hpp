@@ -22,8 +22,9 @@ struct ValueFacts {
     nb::object error;           // what the evaluator said of an invalid value
 };
 
-// The value text after a setting's "=".
-ValueFacts value_facts(std::string_view value);
+// The value text after a setting's "=" (`written`: its str, kept as the
+// value's text when the reader does not change it).
+ValueFacts value_facts(std::string_view value, nb::handle written);
 
 struct LocationFacts {
     const char *status = "";  // '', found, several_markers, several_groups, count

@@ -15,6 +15,7 @@
 #include "common/checks.hpp"
 #include "common/single_phase.hpp"
 #include "common/utf8.hpp"
+#include "outline/nets.hpp"
 #include "outline/recorder.hpp"
 #include "outline/records.hpp"
 #include "text/netlist.hpp"
@@ -80,6 +81,10 @@ NB_MODULE(_outline_impl, m) {
           "The Outline of a netlist text: its subcircuits and elements, the lines\n"
           "the reader ignores or refuses, and the words of each with their raw\n"
           "lines and columns (1-based, code points, end exclusive).");
+    m.def("subckt_nets", &outline::subckt_nets, nb::arg("outline"), nb::arg("index"),
+          nb::sig("def subckt_nets(outline: Outline, index: int) -> tuple[Net, ...]"),
+          "The nets of subcircuit `index` (a position in outline.subckts) as the reader\n"
+          "connects them: each with its terminals, in order of first use.");
 }
 
 TESSEL_SINGLE_PHASE_MODULE(_outline)

@@ -45,11 +45,10 @@ nb::object boolean(bool value) { return nb::borrow(value ? Py_True : Py_False); 
 }  // namespace
 
 nb::object Recorder::line_number(std::uint32_t line) {
-    if (line != cached_number_ || !cached_line_.is_valid()) {
-        cached_line_ = new_int(line);
-        cached_number_ = line;
-    }
-    return cached_line_;
+    if (line >= line_ints_.size()) line_ints_.resize(line + 1);
+    nb::object &number = line_ints_[line];
+    if (!number.is_valid()) number = new_int(line);
+    return number;
 }
 
 nb::object Recorder::text_of(std::string_view text) {
@@ -90,7 +89,9 @@ void Recorder::begin_line(const text::RelevantLine &line, std::string_view store
     line_ = stored;
     where_ = line.where;
     id_ = netlist_.lines + 1;
+    id_int_ = new_int(id_);
     statement_ = nb::object();
+    comment_ = nb::object();
     ends_ = nb::object();
     refused_ = false;
     source_ = false;
@@ -122,8 +123,9 @@ text::CommentSplit Recorder::split_comments(std::string_view line) {
         cuts_.append(record(Type::Cut, {word(line.substr(begin, end - begin)), word(line.substr(at, 1))}));
     }
     if (!split.comment.empty())
-        comments_.append(record(Type::Comment, {word(split.comment), line_number(where_.first_line),
-                                                new_int(where_.last_line), new_int(id_),
+        comment_ = word(split.comment);
+        comments_.append(record(Type::Comment, {comment_, line_number(where_.first_line),
+                                                line_number(where_.last_line), id_int_,
                                                 constant(location_facts(split.comment).status)}));
     return split;
 }
@@ -142,7 +144,7 @@ void Recorder::split_words(std::string_view statement, text::Words &out) {
     if (kind == text::CommandKind::Ends) ends_ = command_word;
     commands_.append(record(Type::Command, {command_word, constant(command_name(kind)),
                                             constant(lower == text::CommandKind::Unsupported ? "" : command_name(lower)),
-                                            new_int(id_), statement_}));
+                                            id_int_, statement_}));
 }
 
 bool Recorder::is_identifier(std::string_view word) {
@@ -161,22 +163,23 @@ nb::object Recorder::settings(const text::Words &items) {
     for (std::string_view item : items) {
         text::SettingWord s = text::split_setting(item);
         if (s.parts == 1) continue;
-        nb::object whole = word(item);
         if (s.parts != 2) {
+            nb::object whole = word(item);
             nb::object message = unpack_message(2, s.parts);
-            refusals_.append(record(Type::Refusal, {constant("several_equals"), message, whole, new_int(id_)}));
+            refusals_.append(record(Type::Refusal, {constant("several_equals"), message, whole, id_int_}));
             nb::object none = nb::none();
-            list.append(record(Type::Setting, {whole, word(item.substr(item.size())), whole, new_int(s.parts),
+            list.append(record(Type::Setting, {whole, word(item.substr(item.size())), new_int(s.parts),
                                                constant("refused"), constant(""), none, constant(""), boolean(false),
                                                constant(""), constant(""), message}));
             continue;
         }
-        ValueFacts facts = value_facts(s.value);
+        nb::object value = word(s.value);
+        ValueFacts facts = value_facts(s.value, value[0]);
         if (facts.kind == std::string_view("invalid"))
-            refusals_.append(record(Type::Refusal, {constant("invalid_literal"), facts.error, whole, new_int(id_)}));
+            refusals_.append(record(Type::Refusal, {constant("invalid_literal"), facts.error, word(item), id_int_}));
         const char *bracket = facts.bracket == '(' ? "(" : facts.bracket == '[' ? "[" : facts.bracket == '{' ? "{" : "";
         list.append(record(Type::Setting,
-                           {word(s.key), word(s.value), whole, new_int(2), constant(facts.kind), facts.text,
+                           {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
                             facts.number, str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
                             constant(bracket), facts.error}));
     }
@@ -206,60 +209,31 @@ void Recorder::element_read(const text::Netlist &netlist, std::uint32_t index, c
                                                     parts.name[3], parts.name[4]});
     parts.nets = words(netlist.words_of(e.nets), e.nets.size);
     parts.settings = settings(items);
-    parts.comment = e.comment.empty() ? nb::object(nb::none()) : word(e.comment);
+    parts.comment = e.comment.empty() ? nb::object(nb::none()) : comment_.is_valid() ? comment_ : word(e.comment);
     LocationFacts location = location_facts(e.comment);
     parts.location = constant(location.status);
     parts.location_error = location.error;
     parts.statement = statement_;
+    parts.id = id_int_;
     parts.source = source_;
     elements_.push_back(std::move(parts));
 }
 
 void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Words &items) {
-    ignored_.append(record(Type::Ignored, {word(items.front()), statement_, new_int(id)}));
-}
-
-nb::object Recorder::nets_of(const text::Subckt &s, const std::vector<nb::object> &indices) {
-    struct Terminals {
-        std::string_view name;
-        std::vector<PyObject *> words, elements;  // borrowed from the elements' records
-    };
-    std::unordered_map<std::string_view, std::size_t> index;
-    std::vector<Terminals> nets;
-    for (std::uint32_t c = 0; c < s.children.size; ++c) {
-        const std::uint32_t child = netlist_.children_of(s.children)[c];
-        const text::Element &e = netlist_.elements[child];
-        PyObject *words = elements_[child].nets.ptr();
-        for (std::uint32_t t = 0; t < e.nets.size; ++t) {
-            const std::string_view name = netlist_.words_of(e.nets)[t];
-            auto [it, added] = index.try_emplace(name, nets.size());
-            if (added) nets.push_back({name, {}, {}});
-            Terminals &terminals = nets[it->second];
-            terminals.words.push_back(PyTuple_GET_ITEM(words, t));
-            terminals.elements.push_back(indices[child].ptr());
-        }
-    }
-    auto tuple_from = [](const std::vector<PyObject *> &items) {
-        nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
-        for (std::size_t k = 0; k < items.size(); ++k)
-            PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(k), nb::borrow(items[k]).release().ptr());
-        return untracked(std::move(tuple));
-    };
-    nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(nets.size())));
-    for (std::size_t k = 0; k < nets.size(); ++k) {
-        nb::object net = record(Type::Net, {text_of(nets[k].name), tuple_from(nets[k].words),
-                                            tuple_from(nets[k].elements)});
-        PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(k), net.release().ptr());
-    }
-    return untracked(std::move(tuple));
+    (void)id;  // the line's, as `id_int_`
+    ignored_.append(record(Type::Ignored, {word(items.front()), statement_, id_int_}));
 }
 
 nb::object Recorder::outline() {
     const auto &subckts = netlist_.subckts;
     std::vector<long> owner(netlist_.elements.size(), -1);
-    std::vector<nb::object> indices;  // one int per element index, shared by its terminals
-    indices.reserve(netlist_.elements.size());
-    for (std::size_t k = 0; k < netlist_.elements.size(); ++k) indices.push_back(new_int(static_cast<long long>(k)));
+    // One int per index (of an element or a subcircuit), shared by every record that names it.
+    std::vector<nb::object> indices;
+    const std::size_t count = std::max(netlist_.elements.size(), subckts.size());
+    indices.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) indices.push_back(new_int(static_cast<long long>(k)));
+    const nb::object none_index = new_int(-1);
+    auto index_int = [&](long k) { return k < 0 ? none_index : indices[static_cast<std::size_t>(k)]; };
     nb::list subckt_list;
     for (std::size_t k = 0; k < subckts.size(); ++k) {
         const text::Subckt &s = subckts[k];
@@ -277,16 +251,16 @@ nb::object Recorder::outline() {
             parent = static_cast<long>(it - subckts.begin());
         }
         const SubcktParts &p = subckts_[k];
-        subckt_list.append(record(Type::Subckt, {p.name, p.ports, p.settings, new_int(parent), p.end, children,
-                                                 new_int(s.id), p.statement, nets_of(s, indices)}));
+        subckt_list.append(record(Type::Subckt, {p.name, p.ports, p.settings, index_int(parent), p.end, children,
+                                                 new_int(s.id), p.statement}));
     }
     nb::list element_list;
     for (std::size_t k = 0; k < netlist_.elements.size(); ++k) {
         const text::Element &e = netlist_.elements[k];
         const ElementParts &p = elements_[k];
-        element_list.append(record(Type::Element, {p.name, p.component, p.nets, p.settings, new_int(e.parent),
-                                                   new_int(owner[k]), p.comment, p.location, p.location_error,
-                                                   new_int(e.id), p.statement, boolean(p.source)}));
+        element_list.append(record(Type::Element, {p.name, p.component, p.nets, p.settings, index_int(e.parent),
+                                                   index_int(owner[k]), p.comment, p.location, p.location_error,
+                                                   p.id, p.statement, boolean(p.source)}));
     }
     return record(Type::Outline, {tuple_of(subckt_list), tuple_of(element_list), tuple_of(ignored_),
                                   tuple_of(commands_), tuple_of(comments_), tuple_of(refusals_), tuple_of(cuts_),

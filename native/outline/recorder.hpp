@@ -42,7 +42,7 @@ public:
 
 private:
     struct ElementParts {
-        nb::object name, component, nets, settings, comment, location, location_error, statement;
+        nb::object name, component, nets, settings, comment, location, location_error, statement, id;
         bool source;
     };
     struct SubcktParts {
@@ -55,8 +55,6 @@ private:
     nb::object words(const std::string_view *items, std::uint32_t size);
     nb::object settings(const text::Words &words);
     nb::object line_number(std::uint32_t line);
-    // The Net records of a closed subcircuit.
-    nb::object nets_of(const text::Subckt &s, const std::vector<nb::object> &indices);
     // The str of a word; one object for a word that recurs (nets, components, keys).
     nb::object text_of(std::string_view text);
 
@@ -66,8 +64,9 @@ private:
     std::uint32_t id_ = 0;
     text::Position where_;
     nb::object statement_;        // Word of its statement
-    nb::object cached_line_;      // int of the last line number made
-    std::uint32_t cached_number_ = 0;
+    nb::object comment_;          // Word of its comment
+    std::vector<nb::object> line_ints_;  // int of each raw line number, once made
+    nb::object id_int_;           // int of the line's id
 
     nb::object ends_;             // Word of the line's ".ends"
     bool refused_ = false;

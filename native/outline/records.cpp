@@ -21,7 +21,6 @@ Field kWord[] = {
 Field kSetting[] = {
     {"key", "Word: the key"},
     {"value", "Word: the value text as written, after the '='"},
-    {"word", "Word: the whole key=value word"},
     {"parts", "pieces the word makes at its '='s (the reader takes exactly 2)"},
     {"kind", "none, number, text, literal, unresolved, invalid or refused"},
     {"text", "the value without its quotes, braces made brackets"},
@@ -56,7 +55,6 @@ Field kSubckt[] = {
     {"elements", "tuple of element indices the reader gives it"},
     {"id", "line id"},
     {"statement", "Word: the .subckt statement"},
-    {"nets", "tuple of Net: the nets of its elements, in order of first use"},
     {nullptr, nullptr}};
 Field kNet[] = {
     {"name", "the net's name"},
@@ -136,6 +134,16 @@ Py_ssize_t sizes[kTypes] = {};
 
 }  // namespace
 
+// `Setting.word`: the whole key=value word, made when asked for (most
+// settings are never asked, and a Word each would be a sixth of an outline).
+nb::object setting_word(nb::handle setting) {
+    PyObject *key = PyTuple_GET_ITEM(setting.ptr(), 0), *value = PyTuple_GET_ITEM(setting.ptr(), 1);
+    if (PyLong_AsLong(PyTuple_GET_ITEM(setting.ptr(), 2)) != 2) return nb::borrow(key);  // refused: the key is the word
+    nb::object text = checked(PyUnicode_FromFormat("%U=%U", PyTuple_GET_ITEM(key, 0), PyTuple_GET_ITEM(value, 0)));
+    return record(Type::Word, {text, nb::handle(PyTuple_GET_ITEM(key, 1)), nb::handle(PyTuple_GET_ITEM(key, 2)),
+                               nb::handle(PyTuple_GET_ITEM(value, 3)), nb::handle(PyTuple_GET_ITEM(value, 4))});
+}
+
 void def_records(nb::module_ &m) {
     // Named tuples: made in C as tuples are, read by name or position, and
     // printed, compared and pickled as the standard library's own.
@@ -145,6 +153,16 @@ void def_records(nb::module_ &m) {
         nb::list fields;
         for (const Field *f = kSpecs[k].fields; f->name; ++f) fields.append(nb::str(f->name));
         nb::object type = namedtuple(kSpecs[k].name, fields, nb::arg("module") = module);
+        if (kSpecs[k].fields == kSetting) {
+            // A subclass with the computed field `word`, still a tuple of the same layout.
+            nb::dict body;
+            body["__slots__"] = nb::tuple();
+            body["__module__"] = module;
+            nb::object getter = nb::cpp_function(&setting_word, nb::name("word"));
+            body["word"] = nb::module_::import_("builtins").attr("property")(
+                getter, nb::none(), nb::none(), "Word: the whole key=value word (the key for a refused one)");
+            type = nb::handle(reinterpret_cast<PyObject *>(&PyType_Type))(kSpecs[k].name, nb::make_tuple(type), body);
+        }
         type.attr("__doc__") = nb::str(kSpecs[k].doc);
         for (const Field *f = kSpecs[k].fields; f->name; ++f) {
             nb::object getter = type.attr(f->name);

@@ -8,7 +8,7 @@ from functools import cached_property
 from pathlib import Path
 from typing import Any
 
-from tessel.core._outline import Element, Outline, Subckt, read_outline
+from tessel.core._outline import Element, Net, Outline, Subckt, read_outline, subckt_nets
 
 from .config import CheckConfig, load_config, noqa_lines
 
@@ -45,6 +45,8 @@ class Document:
         self.limit = limit
         # Findings of each phase before selection and noqa (see tessel.check.run).
         self.found: dict[str, list[Any]] = {}
+        self.reading: Any = None  # the Reading, once made
+        self._nets: tuple[int, tuple[Net, ...]] = (-1, ())
 
     @cached_property
     def outline(self) -> Outline:
@@ -70,6 +72,13 @@ class Document:
         """By subcircuit index: the elements the reader gives it, in order."""
         elements = self.outline.elements
         return [[elements[k] for k in s.elements] for s in self.outline.subckts]
+
+    def nets(self, index: int) -> tuple[Net, ...]:
+        """The nets of subcircuit `index` (see `tessel.core._outline.subckt_nets`).  Only the
+        last subcircuit's are kept: the rules walk the subcircuits one after another."""
+        if self._nets[0] != index:
+            self._nets = (index, subckt_nets(self.outline, index))
+        return self._nets[1]
 
     @cached_property
     def closed(self) -> list[Subckt]:

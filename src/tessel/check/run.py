@@ -75,7 +75,7 @@ def check_reading(doc: Document) -> list[Finding]:
     if not doc.codes & {r.code for r in rules_of(READING)}:
         return []  # nothing selected needs the reader (nor its import of sax)
     found(doc, OUTLINE)
-    return reported(doc, found(doc, READING, Reading(doc)))
+    return reported(doc, found(doc, READING, doc.reading or Reading(doc)))
 
 def check_text(text: str, path: str | Path | None = None, *, params: Mapping[str, Any] | None = None,
                read_options: Mapping[str, Any] | None = None, reading: bool = True,
@@ -84,6 +84,12 @@ def check_text(text: str, path: str | Path | None = None, *, params: Mapping[str
 
     `path` selects the configuration (see `Document`), also for a text not on disk."""
     doc = Document(text, path, params=params, read_options=read_options, **document)
+    if reading:
+        # The reading first: its peak memory and the outline's are then not added up.
+        from .rules.reading import Reading
+
+        doc.reading = Reading(doc)
+        doc.reading.error  # noqa: B018 - computed now
     findings = check_outline(doc)
     if reading:
         findings = sorted(findings + check_reading(doc), key=Finding.sort_key)

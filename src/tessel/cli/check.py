@@ -21,8 +21,7 @@ from collections.abc import Callable
 from pathlib import Path
 
 from .. import settings
-from ..check import (CheckConfig, Document, Finding, FixError, apply_edits, check_outline, check_reading,
-                     load_config, read_source)
+from ..check import CheckConfig, Finding, FixError, apply_edits, check_text, load_config, read_source
 from ..check.files import netlists_below
 from ..check.formats import FORMATS, render
 from . import project, spice
@@ -146,8 +145,7 @@ def run(args: argparse.Namespace) -> int:
                 found += [(shown, f) for f in problems if f.code in config.codes_for(path)]
                 continue
             def findings_of(text: str) -> list[Finding]:
-                doc = Document(text, config_path, params=params, read_options=options, config=config)
-                return sorted(check_outline(doc) + check_reading(doc), key=Finding.sort_key)
+                return check_text(text, config_path, params=params, read_options=options, config=config)
 
             findings = findings_of(text)
             if path is not None and (args.fix or args.diff):

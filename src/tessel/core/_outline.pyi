@@ -11,7 +11,6 @@ class Word(NamedTuple):
 class Setting(NamedTuple):
     key: Word
     value: Word
-    word: Word
     parts: int
     kind: str
     text: str
@@ -21,6 +20,8 @@ class Setting(NamedTuple):
     metre: str
     bracket: str
     error: str
+    @property
+    def word(self) -> Word: ...
 
 class Element(NamedTuple):
     name: Word
@@ -45,7 +46,6 @@ class Subckt(NamedTuple):
     elements: tuple[int, ...]
     id: int
     statement: Word
-    nets: tuple[Net, ...]
 
 class Net(NamedTuple):
     name: str
@@ -97,3 +97,4 @@ class Outline(NamedTuple):
     lines: int
 
 def read_outline(text: str) -> Outline: ...
+def subckt_nets(outline: Outline, index: int) -> tuple[Net, ...]: ...

@@ -1,10 +1,10 @@
-"""Rules on the nets of each subcircuit, as the reader connects them (the outline's Nets)."""
+"""Rules on the nets of each subcircuit, as the reader connects them (`subckt_nets`)."""
 
 from __future__ import annotations
 
 from collections.abc import Iterator
 
-from tessel.core._outline import Subckt
+from tessel.core._outline import Net, Subckt
 
 from ..document import Document
 from ..findings import Hit, listing
@@ -13,6 +13,10 @@ from ..registry import ERROR, WARNING, rule
 
 def _closed(doc: Document) -> Iterator[tuple[int, Subckt]]:
     return ((k, s) for k, s in enumerate(doc.outline.subckts) if s.end is not None)
+
+
+def _nets(doc: Document) -> Iterator[tuple[Subckt, tuple[Net, ...]]]:
+    return ((s, doc.nets(k)) for k, s in _closed(doc))
 
 
 @rule("TS105", WARNING)
@@ -48,9 +52,9 @@ def one_terminal_net(doc: Document) -> Iterator[Hit]:
     Fix: correct the net's name, or declare it as a port on the ``.subckt`` line.
     """
     elements = doc.outline.elements
-    for _, s in _closed(doc):
+    for s, nets in _nets(doc):
         declared = {p.text for p in s.ports}
-        for net in s.nets:
+        for net in nets:
             if len(net.terminals) == 1 and net.name not in declared:
                 yield Hit(net.terminals[0], f"net {net.name!r} of subcircuit {s.name.text!r} has one "
                           "terminal and is no declared port, so it becomes an external port (a misspelt "
@@ -70,10 +74,10 @@ def unused_port(doc: Document) -> Iterator[Hit]:
 
     Fix: connect it, or remove it from the ``.subckt`` line.
     """
-    for _, s in _closed(doc):
+    for s, nets in _nets(doc):
         if not s.elements:
             continue  # a black box: the reader leaves it out of the result
-        used = {net.name for net in s.nets}
+        used = {net.name for net in nets}
         for port in s.ports:
             if port.text not in used:
                 used.add(port.text)
@@ -93,9 +97,9 @@ def port_with_several_terminals(doc: Document) -> Iterator[Hit]:
     ports to do so.
     """
     elements = doc.outline.elements
-    for _, s in _closed(doc):
+    for s, nets in _nets(doc):
         declared = {p.text for p in s.ports}
-        for net in s.nets:
+        for net in nets:
             ends = net.terminals
             if net.name in declared and len(ends) > 1:
                 yield Hit(ends[-1], lambda net=net, s=s: (
@@ -118,9 +122,9 @@ def net_with_many_terminals(doc: Document) -> Iterator[Hit]:
     coupler).
     """
     elements = doc.outline.elements
-    for _, s in _closed(doc):
+    for s, nets in _nets(doc):
         declared = {p.text for p in s.ports}
-        for net in s.nets:
+        for net in nets:
             if len(net.terminals) < 3 or net.name in declared:
                 continue
             yield Hit(net.terminals[2], lambda net=net, s=s: (
