@@ -13,6 +13,7 @@
 #include <nanobind/nanobind.h>
 
 #include "common/checks.hpp"
+#include "common/collector.hpp"
 #include "common/single_phase.hpp"
 #include "common/utf8.hpp"
 #include "outline/nets.hpp"
@@ -30,24 +31,11 @@ bool within(std::string_view outer, std::string_view inner) {
     return inner.data() >= outer.data() && inner.data() + inner.size() <= outer.data() + outer.size();
 }
 
-// The collector paused while an outline is built: its records cannot form
-// cycles, and a collection every few hundred of them would walk them all.
-class CollectorPaused {
-public:
-    CollectorPaused() : was_enabled_(PyGC_Disable() == 1) {}
-    ~CollectorPaused() {
-        if (was_enabled_) PyGC_Enable();
-    }
-    CollectorPaused(const CollectorPaused &) = delete;
-    CollectorPaused &operator=(const CollectorPaused &) = delete;
-
-private:
-    bool was_enabled_;
-};
-
 nb::object read_outline(nb::handle text_arg) {
     nb::str content = exact_str(text_arg, "read_outline", "text");
-    CollectorPaused paused;
+    // Its records cannot form cycles, and a collection every few hundred of
+    // them would walk them all.
+    CollectorPause paused;
     Utf8Text utf8 = utf8_of(content);
     text::Netlist netlist;
     outline::Recorder recorder(utf8.view, netlist);

@@ -73,7 +73,7 @@ def _paths(names: list[str]) -> list[tuple[str, Path | None]]:
             continue
         path = Path(name)
         if path.is_dir():
-            config = _config(path / "__dir__")
+            config = _config(path)
             below = list(netlists_below(path, config.excludes))
             paths += [(str(p), p) for p in below] or [(name, path)]
         else:

@@ -44,8 +44,8 @@ def no_scale_suffix(doc: Document) -> Iterator[Hit]:
     for setting, element, subckt in _settings(doc):
         unit = setting.unit
         if unit and unit.isascii() and unit.isalpha() and not setting.scaled:
-            yield Hit(setting.value, f"{setting.word.text}: {unit!r} is no scale suffix (the "
-                      f"reader scales by p, n, u and m only), so it is read as {_read_as(setting)}",
+            yield Hit(setting.value, f"{setting.word.text}: {unit!r} is no scale suffix the reader "
+                      f"knows, so it is read as {_read_as(setting)}",
                       subckt=subckt, instance=_names(element))
 
 
