@@ -19,6 +19,7 @@ import gc
 import sys
 from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 from .. import settings
 from ..check import CheckConfig, Finding, FixError, apply_edits, check_text, load_config, read_source
@@ -115,57 +116,74 @@ def _fixed(shown: str, text: str, findings: list[Finding],
     return fixed, count, findings
 
 
+class _Outcome:
+    """What a run found, fixed and could not read."""
+
+    def __init__(self) -> None:
+        self.found: list[tuple[str, Finding]] = []
+        self.diffs: list[str] = []
+        self.unreadable = self.changed = False
+
+
+def _check_file(shown: str, path: Path | None, args: argparse.Namespace, read: dict[str, Any],
+                outcome: _Outcome) -> None:
+    """Checks one file (stdin for None path) and fixes it or shows its fixes, as asked."""
+    config_path = path if path is not None else args.stdin_filename
+    try:
+        config = _config(config_path).with_options(
+            select=args.select, extend_select=args.extend_select, ignore=args.ignore)
+    except ValueError as e:
+        raise UsageError(str(e)) from None
+    text, problems = read_source(sys.stdin if path is None else path)
+    if text is None:
+        for f in problems:
+            if f.code == "TS132":
+                say(shown, f"{f.code} {f.message}")
+                outcome.unreadable = True
+        outcome.found += [(shown, f) for f in problems if f.code in config.codes_for(path)]
+        return
+
+    def findings_of(text: str) -> list[Finding]:
+        return check_text(text, config_path, config=config, **read)
+
+    findings = findings_of(text)
+    if path is not None and (args.fix or args.diff):
+        fixed, count, findings = _fixed(shown, text, findings, findings_of)
+        if fixed != text and args.diff:
+            outcome.diffs.append(_diff(shown, text, fixed))
+        elif fixed != text:
+            write_file(path, fixed)
+            outcome.changed = True
+            if not args.quiet:
+                say(shown, f"fixed {count} problem{'s' if count > 1 else ''}")
+    outcome.found += [(shown, f) for f in findings]
+
+
 def run(args: argparse.Namespace) -> int:
     if args.files.count(STDIN) > 1:
         spice.refuse_second_stdin()
     if (args.fix or args.diff) and STDIN in args.files:
         raise UsageError("--fix and --diff work on files, not on standard input")
-    found: list[tuple[str, Finding]] = []
-    unreadable = changed = False
-    diffs: list[str] = []
+    outcome = _Outcome()
     with project.selected(args):
         spice.prepare_project(args)
         # What is imported by now (the PDK, the circuit library) lives as long as the
         # process: the collector need not walk it again for every netlist.
         gc.freeze()
-        params = {key: spice.parse_number_or_text(value) for key, value in args.param}
-        options = {"settings_keymap": dict(args.settings_keymap), "component_map": dict(args.component_map)}
+        read = {
+            "params": {key: spice.parse_number_or_text(value) for key, value in args.param},
+            "read_options": {"settings_keymap": dict(args.settings_keymap),
+                             "component_map": dict(args.component_map)},
+        }
         for shown, path in _paths(args.files):
-            config_path = path if path is not None else args.stdin_filename
-            try:
-                config = _config(config_path).with_options(
-                    select=args.select, extend_select=args.extend_select, ignore=args.ignore)
-            except ValueError as e:
-                raise UsageError(str(e)) from None
-            text, problems = read_source(sys.stdin if path is None else path)
-            if text is None:
-                for f in problems:
-                    say(shown, f"{f.code} {f.message}")
-                unreadable = unreadable or any(f.code == "TS132" for f in problems)
-                found += [(shown, f) for f in problems if f.code in config.codes_for(path)]
-                continue
-            def findings_of(text: str) -> list[Finding]:
-                return check_text(text, config_path, params=params, read_options=options, config=config)
-
-            findings = findings_of(text)
-            if path is not None and (args.fix or args.diff):
-                fixed, count, findings = _fixed(shown, text, findings, findings_of)
-                if args.diff:
-                    diffs.append(_diff(shown, text, fixed))
-                    continue
-                if fixed != text:
-                    write_file(path, fixed)
-                    changed = True
-                    if not args.quiet:
-                        say(shown, f"fixed {count} problem{'s' if count > 1 else ''}")
-            found += [(shown, f) for f in findings]
+            _check_file(shown, path, args, read, outcome)
     if args.diff:
-        write_stdout("".join(diffs))
-        return USAGE if unreadable else INPUT_PROBLEM if diffs else OK
-    shown_findings = [(p, f) for p, f in found if not args.quiet or f.severity == "error"]
-    if shown_findings or args.format in ("json", "sarif"):
-        write_stdout(render(shown_findings, args.format))
+        write_stdout("".join(outcome.diffs))
+        return USAGE if outcome.unreadable else INPUT_PROBLEM if outcome.diffs else OK
+    listed = [(p, f) for p, f in outcome.found if not args.quiet or f.severity == "error"]
+    if listed or args.format in ("json", "sarif"):
+        write_stdout(render(listed, args.format))
     if args.verbose:
-        say(None, f"{len(found)} finding(s) in {len({p for p, _ in found})} file(s)"
-            f"{'; files fixed' if changed else ''}")
-    return USAGE if unreadable else INPUT_PROBLEM if found else OK
+        say(None, f"{len(outcome.found)} finding(s) in {len({p for p, _ in outcome.found})} file(s)"
+            f"{'; files fixed' if outcome.changed else ''}")
+    return USAGE if outcome.unreadable else INPUT_PROBLEM if outcome.found else OK

@@ -3,8 +3,9 @@
 from __future__ import annotations
 
 from collections.abc import Iterator
+from functools import partial
 
-from tessel.core._outline import Net, Subckt
+from tessel.core._outline import Element, Net, Subckt
 
 from ..document import Document
 from ..findings import Hit, listing
@@ -85,6 +86,18 @@ def unused_port(doc: Document) -> Iterator[Hit]:
                           "element", subckt=s.name.text, net=port.text)
 
 
+# Messages that list every terminal: made only for the findings shown.
+def _on_port(net: Net, s: Subckt) -> str:
+    return (f"port {net.name!r} of subcircuit {s.name.text!r} has {len(net.terminals)} terminals "
+            f"(lines {listing(str(w.line) for w in net.terminals)}); only the last one is kept")
+
+
+def _too_many(net: Net, s: Subckt, elements: tuple[Element, ...]) -> str:
+    return (f"net {net.name!r} of subcircuit {s.name.text!r} joins {len(net.terminals)} terminals (of "
+            f"{listing(repr(elements[k].name.text) for k in net.elements)}): the reader refuses a net "
+            "of more than two")
+
+
 @rule("TS108", WARNING)
 def port_with_several_terminals(doc: Document) -> Iterator[Hit]:
     """Several terminals on one declared port.
@@ -102,11 +115,8 @@ def port_with_several_terminals(doc: Document) -> Iterator[Hit]:
         for net in nets:
             ends = net.terminals
             if net.name in declared and len(ends) > 1:
-                yield Hit(ends[-1], lambda net=net, s=s: (
-                          f"port {net.name!r} of subcircuit {s.name.text!r} has {len(net.terminals)} "
-                          f"terminals (lines {listing(str(w.line) for w in net.terminals)}); only the "
-                          "last one is kept"),
-                          subckt=s.name.text, instance=elements[net.elements[-1]].name.text, net=net.name)
+                yield Hit(ends[-1], partial(_on_port, net, s), subckt=s.name.text,
+                          instance=elements[net.elements[-1]].name.text, net=net.name)
 
 
 @rule("TS120", ERROR, fatal=True)
@@ -127,8 +137,5 @@ def net_with_many_terminals(doc: Document) -> Iterator[Hit]:
         for net in nets:
             if len(net.terminals) < 3 or net.name in declared:
                 continue
-            yield Hit(net.terminals[2], lambda net=net, s=s: (
-                      f"net {net.name!r} of subcircuit {s.name.text!r} joins {len(net.terminals)} "
-                      f"terminals (of {listing(repr(elements[k].name.text) for k in net.elements)}): the "
-                      "reader refuses a net of more than two"),
-                      subckt=s.name.text, instance=elements[net.elements[2]].name.text, net=net.name)
+            yield Hit(net.terminals[2], partial(_too_many, net, s, elements), subckt=s.name.text,
+                      instance=elements[net.elements[2]].name.text, net=net.name)
