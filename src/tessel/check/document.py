@@ -18,6 +18,9 @@ __all__ = ["LIMIT", "Document"]
 # OC spice at all would bury the few findings that matter.
 LIMIT = 50
 
+# Up to this many elements, the nets of every subcircuit are kept once made.
+_KEEP_NETS = 100_000
+
 
 class Document:
     """A netlist text, where it comes from, and how it is read and checked.
@@ -46,7 +49,7 @@ class Document:
         # Findings of each phase before selection and noqa (see tessel.check.run).
         self.found: dict[str, list[Any]] = {}
         self.reading: Any = None  # the Reading, once made
-        self._nets: tuple[int, tuple[Net, ...]] = (-1, ())
+        self._nets: dict[int, tuple[Net, ...]] = {}
 
     @cached_property
     def outline(self) -> Outline:
@@ -74,11 +77,16 @@ class Document:
         return [[elements[k] for k in s.elements] for s in self.outline.subckts]
 
     def nets(self, index: int) -> tuple[Net, ...]:
-        """The nets of subcircuit `index` (see `tessel.core._outline.subckt_nets`).  Only the
-        last subcircuit's are kept: the rules walk the subcircuits one after another."""
-        if self._nets[0] != index:
-            self._nets = (index, subckt_nets(self.outline, index))
-        return self._nets[1]
+        """The nets of subcircuit `index` (see `tessel.core._outline.subckt_nets`).  In a large
+        netlist only the last subcircuit's are kept: the rules walk the subcircuits one after
+        another, and all of them at once would be a fifth of the outline again."""
+        nets = self._nets.get(index)
+        if nets is None:
+            nets = subckt_nets(self.outline, index)
+            if len(self.outline.elements) > _KEEP_NETS:
+                self._nets.clear()
+            self._nets[index] = nets
+        return nets
 
     @cached_property
     def closed(self) -> list[Subckt]:
