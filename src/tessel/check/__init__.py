@@ -27,9 +27,10 @@ every code, ``$ noqa: TS106`` for some) left out::
 A `Finding` has `line`, `col`, `end_line`, `end_col` (1-based, code points, end exclusive; 0
 for the whole file), `code`, `message`, `severity`, `url`, the names it is about (`subckt`,
 `instance`, `net`) and its safe fix, if any (`fix`: `Edit`s of the text; `apply_edits`).
-`Document.outline` is the outline itself (`tessel.core._outline.Outline`): the positions of
-every subcircuit name, instance, component, net, port, setting key and value, for hover,
-navigation, rename and completion.
+`Document.outline` is the outline itself (`tessel.core._outline.Outline`, named tuples): the
+positions of every subcircuit name, instance, component, net, port, setting key and value,
+and what the reader makes of each value, for hover, navigation, rename and completion;
+`Document.nets(k)` gives the nets of subcircuit `k` with their terminals (for references).
 """
 
 from __future__ import annotations

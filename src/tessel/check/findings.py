@@ -7,7 +7,8 @@ from collections.abc import Callable, Iterable
 from dataclasses import dataclass, field
 from typing import Any, NamedTuple, Protocol
 
-__all__ = ["DOCS_URL", "ERROR", "WARNING", "Edit", "Finding", "Hit", "Place", "Span", "listing", "shorten"]
+__all__ = ["DOCS_URL", "ERROR", "FILE", "WARNING", "Edit", "Finding", "Hit", "Place", "Span", "listing",
+           "shorten"]
 
 ERROR, WARNING = "error", "warning"
 
