@@ -2,6 +2,13 @@
 
 namespace tessel::text {
 
+CommandKind command_kind(std::string_view word) {
+    if (word == ".subckt") return CommandKind::Subckt;
+    if (word == ".ends") return CommandKind::Ends;
+    if (word == ".global") return CommandKind::Global;
+    return CommandKind::Unsupported;
+}
+
 void Steps::handle_sources(Words &words, Arena &arena) {
     rewrite_sources(words, arena, [this](std::string_view w) { return is_identifier(w); });
 }
@@ -34,7 +41,8 @@ void NetlistBuilder::feed(std::string_view line, Position where) {
 
 void NetlistBuilder::command(std::uint32_t id, Position where) {
     const std::string_view cmd = words_.front();
-    if (cmd == ".subckt") {
+    const CommandKind kind = command_kind(cmd);
+    if (kind == CommandKind::Subckt) {
         if (words_.size() < 2)
             throw BuildError(BuildError::Kind::SubcktWithoutName,
                              "not enough values to unpack (expected at least 1, got 0)", id, where);
@@ -51,7 +59,7 @@ void NetlistBuilder::command(std::uint32_t id, Position where) {
         ir_.subckts.push_back(subckt);
         steps_.subckt_opened(ir_, index, words_);
         open_.push_back(index);
-    } else if (cmd == ".ends") {
+    } else if (kind == CommandKind::Ends) {
         if (open_.empty())
             throw BuildError(BuildError::Kind::EndsBeforeBegin, ".ends before begin.", id, where);
         Subckt &subckt = ir_.subckts[open_.back()];
@@ -63,7 +71,7 @@ void NetlistBuilder::command(std::uint32_t id, Position where) {
         subckt.closed = true;
         subckt.end = where;
         ir_.order.push_back({true, static_cast<std::uint32_t>(&subckt - ir_.subckts.data())});
-    } else if (cmd != ".global") {
+    } else if (kind == CommandKind::Unsupported) {
         std::string message = "Unsupported command: ";
         message.append(cmd).push_back('.');
         throw BuildError(BuildError::Kind::UnsupportedCommand, std::move(message), id, where);

@@ -96,6 +96,10 @@ public:
     Position where;
 };
 
+// The commands the builder knows, compared exactly (case included).
+enum class CommandKind { Subckt, Ends, Global, Unsupported };
+CommandKind command_kind(std::string_view word);
+
 class Steps {
 public:
     virtual ~Steps() = default;

@@ -83,6 +83,13 @@ void split_words(std::string_view statement, Words &out) {
     if (size > start) out.push_back(statement.substr(start));
 }
 
+QuoteMode quote_mode_after(std::string_view text) {
+    QuoteMode mode = QuoteMode::Char;
+    for (unsigned char c : text)
+        if (const unsigned char kind = kWordBytes.table[c]; kind > 1) mode = after_quote(mode, kind);
+    return mode;
+}
+
 int source_keyword(std::string_view word) {
     if (word.size() < 4) return -1;
     if (word.size() > 4) {

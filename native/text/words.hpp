@@ -44,6 +44,10 @@ private:
     bool done_ = false;
 };
 
+// The quote mode at the end of `text` walked from ordinary text: a word
+// whose mode is not Char holds a quote that its line never closes.
+QuoteMode quote_mode_after(std::string_view text);
+
 // The non-empty words of a statement, appended to `out`.
 void split_words(std::string_view statement, Words &out);
 

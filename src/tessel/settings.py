@@ -12,6 +12,16 @@ names the project folder instead.  Its settings live in the table
     pdk = "my_pdk"      # import name of the PDK package; "generic" by default
     is-pdk = false      # whether the project is itself a PDK
 
+    [tool.tessel.check]         # what `tessel check` reports (see docs/checks.md)
+    select = ["TS1"]            # codes or code prefixes; all codes by default
+    extend-select = []          # codes added to the selection
+    ignore = ["TS113"]          # codes taken out of it
+    exclude = ["generated"]     # folders and files that `tessel check DIR` skips
+    per-file-ignores = { "legacy/*.sp" = ["TS106"] }
+
+A key these tables do not know is an error, so that a misspelt setting does not
+pass unnoticed.
+
 The environment variable ``TESSEL_PDK`` names the PDK instead of the file.
 Without a project the PDK is "generic", the project is not a PDK, and the
 project name is the folder's name.  The file is read anew on every call, so a
@@ -30,6 +40,9 @@ __all__ = [
     "PDK_ENV",
     "PROJECT_DIR_ENV",
     "ProjectConfigError",
+    "CHECK_KEYS",
+    "TOOL_KEYS",
+    "get_check_settings",
     "get_pdk_name",
     "get_project_dir",
     "get_project_name",
@@ -42,18 +55,27 @@ PROJECT_DIR_ENV = "TESSEL_PROJECT_DIR"
 PDK_ENV = "TESSEL_PDK"
 DEFAULT_PDK = "generic"
 
+# The keys of [tool.tessel] and of [tool.tessel.check].
+TOOL_KEYS = ("pdk", "is-pdk", "check")
+CHECK_KEYS = ("select", "extend-select", "ignore", "exclude", "per-file-ignores")
+
 
 class ProjectConfigError(ValueError):
     """The project's pyproject.toml cannot be read or holds a bad value."""
 
 
-def get_pyproject_path() -> Path | None:
-    """Return the project's pyproject.toml, or None when there is no project."""
+def get_pyproject_path(start: Path | None = None) -> Path | None:
+    """Return the project's pyproject.toml, or None when there is no project.
+
+    The nearest one from `start` (a file or folder; the current directory by default) upwards.
+    """
     override = os.environ.get(PROJECT_DIR_ENV)
     if override:
         candidate = Path(override).expanduser().resolve() / "pyproject.toml"
         return candidate if candidate.is_file() else None
-    here = Path.cwd().resolve()
+    here = Path.cwd().resolve() if start is None else Path(start).resolve()
+    if not here.is_dir():
+        here = here.parent
     for folder in (here, *here.parents):
         candidate = folder / "pyproject.toml"
         if candidate.is_file():
@@ -70,8 +92,8 @@ def get_project_dir() -> Path:
     return pyproject.parent if pyproject else Path.cwd().resolve()
 
 
-def _load() -> tuple[Path | None, dict[str, Any]]:
-    path = get_pyproject_path()
+def _load(start: Path | None = None) -> tuple[Path | None, dict[str, Any]]:
+    path = get_pyproject_path(start)
     if path is None:
         return None, {}
     try:
@@ -93,9 +115,24 @@ def _table(path: Path | None, config: dict[str, Any], *keys: str) -> dict[str, A
     return table
 
 
+def _known_keys(path: Path | None, table: dict[str, Any], name: str, known: tuple[str, ...]) -> None:
+    unknown = [key for key in table if key not in known]
+    if unknown:
+        raise ProjectConfigError(
+            f"{path}: [{name}] has no setting {', '.join(map(repr, unknown))} "
+            f"(it knows {', '.join(known)})"
+        )
+
+
+def _tessel_table(path: Path | None, config: dict[str, Any]) -> dict[str, Any]:
+    table = _table(path, config, "tool", "tessel")
+    _known_keys(path, table, "tool.tessel", TOOL_KEYS)
+    return table
+
+
 def _tool_setting(key: str, default: Any, expected: type) -> Any:
     path, config = _load()
-    table = _table(path, config, "tool", "tessel")
+    table = _tessel_table(path, config)
     value = table.get(key, default)
     if not isinstance(value, expected):
         raise ProjectConfigError(
@@ -116,7 +153,21 @@ def get_pdk_name() -> str:
 def has_tool_settings() -> bool:
     """Return whether the project's pyproject.toml has a ``[tool.tessel]`` table."""
     path, config = _load()
+    _tessel_table(path, config)
     return "tessel" in _table(path, config, "tool")
+
+
+def get_check_settings(start: Path | None = None) -> tuple[Path | None, dict[str, Any]]:
+    """Return the pyproject.toml that applies to `start` (see `get_pyproject_path`) and its
+    ``[tool.tessel.check]`` table (empty when there is none).
+
+    Only the keys are checked here; `tessel.check` checks their values.
+    """
+    path, config = _load(start)
+    _tessel_table(path, config)
+    table = _table(path, config, "tool", "tessel", "check")
+    _known_keys(path, table, "tool.tessel.check", CHECK_KEYS)
+    return path, table
 
 
 def is_a_pdk() -> bool:

@@ -113,8 +113,8 @@ def _unknown_component_hint(failure: Exception, source: str | _Stdin,
     try:
         text = source.text if isinstance(source, _Stdin) else Path(source).read_text(encoding="utf-8")
         outline = read_outline(text or "")
-        written = [e["component"] for s in outline["subckts"] for e in s["elements"] if e["line"] == line]
-        subckts = [component_map.get(s["name"], s["name"]) for s in outline["subckts"]]
+        written = [e.component.text for e in outline.elements if e.statement.line == line]
+        subckts = [component_map.get(s.name.text, s.name.text) for s in outline.subckts]
     except Exception:  # noqa: BLE001 - a hint is an aid: without one, the error is still said
         return ""
     if not written:

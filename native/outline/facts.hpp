@@ -1,0 +1,42 @@
+// What the reader makes of a setting value and of a location annotation,
+// found with the text core's own functions and the host's own evaluator.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <nanobind/nanobind.h>
+
+namespace tessel::outline {
+
+namespace nb = nanobind;
+
+struct ValueFacts {
+    const char *kind = "none";  // none, number, text, literal, unresolved, invalid
+    nb::object text;            // unquoted, braces made brackets
+    nb::object number;          // float or None
+    std::string unit;           // letters after the number
+    bool scaled = false;
+    const char *metre = "";   // the metre rule: below, converted or above the window
+    char bracket = '\0';        // unclosed opener
+    nb::object error;           // what the evaluator said of an invalid value
+};
+
+// The value text after a setting's "=" (`written`: its str, kept as the
+// value's text when the reader does not change it).
+ValueFacts value_facts(std::string_view value, nb::handle written);
+
+struct LocationFacts {
+    const char *status = "";  // '', found, several_markers, several_groups, count
+    nb::object error;         // the reader's message for a malformed annotation
+};
+
+LocationFacts location_facts(std::string_view comment);
+
+// A fixed text (a kind, a status: a literal) as a str made once for the process.
+nb::object constant(const char *text);
+
+// The reader's message for unpacking `got` values into `expected` names.
+nb::object unpack_message(std::size_t expected, std::size_t got);
+
+}  // namespace tessel::outline

@@ -1,0 +1,270 @@
+#include "outline/recorder.hpp"
+
+#include <algorithm>
+
+#include "common/objects.hpp"
+#include "common/utf8.hpp"
+#include "outline/facts.hpp"
+#include "outline/records.hpp"
+
+namespace tessel::outline {
+
+namespace {
+
+nb::object tuple_of(const nb::list &list) { return untracked(checked(PyList_AsTuple(list.ptr()))); }
+
+const char *refusal_kind(text::BuildError::Kind kind) {
+    switch (kind) {
+        case text::BuildError::Kind::EndsBeforeBegin: return "ends_before_begin";
+        case text::BuildError::Kind::UnsupportedCommand: return "unsupported_command";
+        case text::BuildError::Kind::SubcktWithoutName: return "subckt_without_name";
+        case text::BuildError::Kind::ElementWithoutComponent: return "element_without_component";
+    }
+    return "";
+}
+
+const char *command_name(text::CommandKind kind) {
+    switch (kind) {
+        case text::CommandKind::Subckt: return "subckt";
+        case text::CommandKind::Ends: return "ends";
+        case text::CommandKind::Global: return "global";
+        case text::CommandKind::Unsupported: return "unsupported";
+    }
+    return "";
+}
+
+std::string lowered(std::string_view word) {
+    std::string out(word);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+nb::object boolean(bool value) { return nb::borrow(value ? Py_True : Py_False); }
+
+}  // namespace
+
+nb::object Recorder::line_number(std::uint32_t line) {
+    if (line >= line_ints_.size()) line_ints_.resize(line + 1);
+    nb::object &number = line_ints_[line];
+    if (!number.is_valid()) number = new_int(line);
+    return number;
+}
+
+nb::object Recorder::text_of(std::string_view text) {
+    constexpr std::size_t kShared = 48;  // longer words rarely recur
+    if (text.size() > kShared) return str_from_utf8(text);
+    auto [it, added] = texts_.try_emplace(text);
+    if (added) it->second = str_from_utf8(text);
+    return it->second;
+}
+
+nb::object Recorder::word(std::string_view text) {
+    nb::object str = text_of(text);
+    const char *base = line_.data();
+    if (text.data() >= base && text.data() + text.size() <= base + line_.size()) {
+        const auto offset = static_cast<std::size_t>(text.data() - base);
+        text::RawPoint start = places_.start(offset);
+        text::RawPoint end = text.empty() ? start : places_.end(offset + text.size());
+        return record(Type::Word, {str, line_number(start.line), new_int(start.col), line_number(end.line),
+                                   new_int(end.col)});
+    }
+    // A word the builder made up (a controlled source's setting, a
+    // resistor's component): the place of its statement.
+    if (statement_.is_valid())
+        return record(Type::Word, {str, statement_[1], statement_[2], statement_[3], statement_[4]});
+    nb::object zero = new_int(0);
+    return record(Type::Word, {str, zero, zero, zero, zero});
+}
+
+nb::object Recorder::words(const std::string_view *items, std::uint32_t size) {
+    nb::object tuple = checked(PyTuple_New(size));
+    for (std::uint32_t k = 0; k < size; ++k)
+        PyTuple_SET_ITEM(tuple.ptr(), k, word(items[k]).release().ptr());
+    return untracked(std::move(tuple));
+}
+
+void Recorder::begin_line(const text::RelevantLine &line, std::string_view stored) {
+    places_.place(line);
+    line_ = stored;
+    where_ = line.where;
+    id_ = netlist_.lines + 1;
+    id_int_ = new_int(id_);
+    statement_ = nb::object();
+    comment_ = nb::object();
+    ends_ = nb::object();
+    refused_ = false;
+    source_ = false;
+}
+
+void Recorder::refused(const text::BuildError &error) {
+    refused_ = true;
+    nb::object at = statement_.is_valid() ? statement_ : word(line_);
+    refusals_.append(record(Type::Refusal, {constant(refusal_kind(error.kind)), str_from_utf8(error.what()), at,
+                                            new_int(error.id)}));
+}
+
+void Recorder::end_line() {
+    if (refused_ || !ends_.is_valid() || open_.empty()) return;
+    subckts_[open_.back()].end = ends_;
+    open_.pop_back();
+}
+
+text::CommentSplit Recorder::split_comments(std::string_view line) {
+    text::CommentSplit split = text::split_comments(line);
+    if (!split.statement.empty()) statement_ = word(split.statement);
+    if (!split.found) return split;
+    const std::size_t at = static_cast<std::size_t>(split.comment.data() - line.data());
+    // The marker stands inside a word when a non-blank comes right before it.
+    if (at > 0 && line[at - 1] != ' ') {
+        std::size_t begin = line.rfind(' ', at);
+        begin = begin == std::string_view::npos ? 0 : begin + 1;
+        std::size_t end = line.find(' ', at);
+        cuts_.append(record(Type::Cut, {word(line.substr(begin, end - begin)), word(line.substr(at, 1))}));
+    }
+    if (!split.comment.empty())
+        comment_ = word(split.comment);
+        comments_.append(record(Type::Comment, {comment_, line_number(where_.first_line),
+                                                line_number(where_.last_line), id_int_,
+                                                constant(location_facts(split.comment).status)}));
+    return split;
+}
+
+void Recorder::split_words(std::string_view statement, text::Words &out) {
+    text::split_words(statement, out);
+    if (out.empty()) return;
+    const text::QuoteMode mode = text::quote_mode_after(out.back());
+    if (mode != text::QuoteMode::Char)
+        quotes_.append(record(Type::Quote, {word(out.back()), nb::str(mode == text::QuoteMode::Eval ? "'" : "\"")}));
+    const std::string_view first = out.front();
+    if (first.empty() || first.front() != '.') return;
+    const text::CommandKind kind = text::command_kind(first);
+    const text::CommandKind lower = text::command_kind(lowered(first));
+    nb::object command_word = word(first);
+    if (kind == text::CommandKind::Ends) ends_ = command_word;
+    commands_.append(record(Type::Command, {command_word, constant(command_name(kind)),
+                                            constant(lower == text::CommandKind::Unsupported ? "" : command_name(lower)),
+                                            id_int_, statement_}));
+}
+
+bool Recorder::is_identifier(std::string_view word) {
+    int result = PyUnicode_IsIdentifier(str_from_utf8(word).ptr());
+    if (result < 0) throw nb::python_error();
+    return result == 1;
+}
+
+void Recorder::handle_sources(text::Words &words, text::Arena &arena) {
+    source_ = text::detail::find_source_keyword(words) != words.size();
+    text::Steps::handle_sources(words, arena);
+}
+
+nb::object Recorder::settings(const text::Words &items) {
+    nb::list list;
+    for (std::string_view item : items) {
+        text::SettingWord s = text::split_setting(item);
+        if (s.parts == 1) continue;
+        if (s.parts != 2) {
+            nb::object whole = word(item);
+            nb::object message = unpack_message(2, s.parts);
+            refusals_.append(record(Type::Refusal, {constant("several_equals"), message, whole, id_int_}));
+            nb::object none = nb::none();
+            list.append(record(Type::Setting, {whole, word(item.substr(item.size())), new_int(s.parts),
+                                               constant("refused"), constant(""), none, constant(""), boolean(false),
+                                               constant(""), constant(""), message}));
+            continue;
+        }
+        nb::object value = word(s.value);
+        ValueFacts facts = value_facts(s.value, value[0]);
+        if (facts.kind == std::string_view("invalid"))
+            refusals_.append(record(Type::Refusal, {constant("invalid_literal"), facts.error, word(item), id_int_}));
+        const char *bracket = facts.bracket == '(' ? "(" : facts.bracket == '[' ? "[" : facts.bracket == '{' ? "{" : "";
+        list.append(record(Type::Setting,
+                           {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
+                            facts.number, str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
+                            constant(bracket), facts.error}));
+    }
+    return tuple_of(list);
+}
+
+void Recorder::subckt_opened(const text::Netlist &netlist, std::uint32_t index, const text::Words &items) {
+    const text::Subckt &s = netlist.subckts[index];
+    SubcktParts parts;
+    parts.name = word(s.component);
+    parts.ports = words(netlist.words_of(s.ports), s.ports.size);
+    parts.settings = settings(items);
+    parts.statement = statement_;
+    parts.end = nb::none();
+    subckts_.push_back(std::move(parts));
+    open_.push_back(index);
+}
+
+void Recorder::element_read(const text::Netlist &netlist, std::uint32_t index, const text::Words &items) {
+    const text::Element &e = netlist.elements[index];
+    ElementParts parts;
+    parts.name = word(e.name);
+    const char *base = line_.data();
+    const bool written = e.component.data() >= base && e.component.data() + e.component.size() <= base + line_.size();
+    parts.component = written ? word(e.component)
+                              : record(Type::Word, {str_from_utf8(e.component), parts.name[1], parts.name[2],
+                                                    parts.name[3], parts.name[4]});
+    parts.nets = words(netlist.words_of(e.nets), e.nets.size);
+    parts.settings = settings(items);
+    parts.comment = e.comment.empty() ? nb::object(nb::none()) : comment_.is_valid() ? comment_ : word(e.comment);
+    LocationFacts location = location_facts(e.comment);
+    parts.location = constant(location.status);
+    parts.location_error = location.error;
+    parts.statement = statement_;
+    parts.id = id_int_;
+    parts.source = source_;
+    elements_.push_back(std::move(parts));
+}
+
+void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Words &items) {
+    (void)id;  // the line's, as `id_int_`
+    ignored_.append(record(Type::Ignored, {word(items.front()), statement_, id_int_}));
+}
+
+nb::object Recorder::outline() {
+    const auto &subckts = netlist_.subckts;
+    std::vector<long> owner(netlist_.elements.size(), -1);
+    // One int per index (of an element or a subcircuit), shared by every record that names it.
+    std::vector<nb::object> indices;
+    const std::size_t count = std::max(netlist_.elements.size(), subckts.size());
+    indices.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) indices.push_back(new_int(static_cast<long long>(k)));
+    const nb::object none_index = new_int(-1);
+    auto index_int = [&](long k) { return k < 0 ? none_index : indices[static_cast<std::size_t>(k)]; };
+    nb::list subckt_list;
+    for (std::size_t k = 0; k < subckts.size(); ++k) {
+        const text::Subckt &s = subckts[k];
+        nb::object children = checked(PyTuple_New(s.children.size));
+        for (std::uint32_t c = 0; c < s.children.size; ++c) {
+            const std::uint32_t child = netlist_.children_of(s.children)[c];
+            owner[child] = static_cast<long>(k);
+            PyTuple_SET_ITEM(children.ptr(), c, nb::object(indices[child]).release().ptr());
+        }
+        children = untracked(std::move(children));
+        long parent = -1;
+        if (s.parent_id) {
+            auto it = std::lower_bound(subckts.begin(), subckts.end(), s.parent_id,
+                                       [](const text::Subckt &a, std::uint32_t id) { return a.id < id; });
+            parent = static_cast<long>(it - subckts.begin());
+        }
+        const SubcktParts &p = subckts_[k];
+        subckt_list.append(record(Type::Subckt, {p.name, p.ports, p.settings, index_int(parent), p.end, children,
+                                                 new_int(s.id), p.statement}));
+    }
+    nb::list element_list;
+    for (std::size_t k = 0; k < netlist_.elements.size(); ++k) {
+        const text::Element &e = netlist_.elements[k];
+        const ElementParts &p = elements_[k];
+        element_list.append(record(Type::Element, {p.name, p.component, p.nets, p.settings, index_int(e.parent),
+                                                   index_int(owner[k]), p.comment, p.location, p.location_error,
+                                                   p.id, p.statement, boolean(p.source)}));
+    }
+    return record(Type::Outline, {tuple_of(subckt_list), tuple_of(element_list), tuple_of(ignored_),
+                                  tuple_of(commands_), tuple_of(comments_), tuple_of(refusals_), tuple_of(cuts_),
+                                  tuple_of(quotes_), new_int(netlist_.lines)});
+}
+
+}  // namespace tessel::outline

@@ -1,0 +1,83 @@
+// The builder's steps as the outline takes them: the reader's own steps,
+// with every record, word and refusal kept with where it stands.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <nanobind/nanobind.h>
+
+#include "text/netlist.hpp"
+#include "text/positions.hpp"
+
+namespace tessel::outline {
+
+namespace nb = nanobind;
+
+class Recorder final : public text::Steps {
+public:
+    Recorder(std::string_view content, const text::Netlist &netlist)
+        : places_(content), netlist_(netlist) {}
+
+    // The next relevant line, as it is fed to the builder (`stored`: its
+    // text where it stays valid).
+    void begin_line(const text::RelevantLine &line, std::string_view stored);
+    // The builder refused the line's statement.
+    void refused(const text::BuildError &error);
+    // The builder is done with the line (and did not refuse it).
+    void end_line();
+
+    // The outline, once every line is fed.
+    nb::object outline();
+
+    text::CommentSplit split_comments(std::string_view line) override;
+    void split_words(std::string_view statement, text::Words &out) override;
+    bool is_identifier(std::string_view word) override;
+    void handle_sources(text::Words &words, text::Arena &arena) override;
+    void subckt_opened(const text::Netlist &, std::uint32_t index, const text::Words &words) override;
+    void element_read(const text::Netlist &, std::uint32_t index, const text::Words &words) override;
+    void element_ignored(std::uint32_t id, text::Position, const text::Words &words) override;
+
+private:
+    struct ElementParts {
+        nb::object name, component, nets, settings, comment, location, location_error, statement, id;
+        bool source;
+    };
+    struct SubcktParts {
+        nb::object name, ports, settings, statement, end;
+    };
+
+    // The Word of `text`, a view into the line being read (or, for a word
+    // the builder made up, the statement's place).
+    nb::object word(std::string_view text);
+    nb::object words(const std::string_view *items, std::uint32_t size);
+    nb::object settings(const text::Words &words);
+    nb::object line_number(std::uint32_t line);
+    // The str of a word; one object for a word that recurs (nets, components, keys).
+    nb::object text_of(std::string_view text);
+
+    text::LinePlaces places_;
+    const text::Netlist &netlist_;
+    std::string_view line_;       // the line being read
+    std::uint32_t id_ = 0;
+    text::Position where_;
+    nb::object statement_;        // Word of its statement
+    nb::object comment_;          // Word of its comment
+    std::vector<nb::object> line_ints_;  // int of each raw line number, once made
+    nb::object id_int_;           // int of the line's id
+
+    nb::object ends_;             // Word of the line's ".ends"
+    bool refused_ = false;
+    bool source_ = false;         // the line's words were rewritten as a controlled source
+    std::vector<std::uint32_t> open_;  // open subcircuits, innermost last
+
+    std::unordered_map<std::string_view, nb::object> texts_;
+
+    std::vector<ElementParts> elements_;
+    std::vector<SubcktParts> subckts_;
+    nb::list ignored_, commands_, comments_, refusals_, cuts_, quotes_;
+};
+
+}  // namespace tessel::outline
