@@ -21,7 +21,7 @@ class Target:
     nets: list[int] = field(default_factory=list)
 
 
-def locate(findings: Iterable[Any], sheets: list[Sheet], outline: Mapping[str, Any],
+def locate(findings: Iterable[Any], sheets: list[Sheet], outline: Any,
            component_map: Mapping[str, str] | None = None) -> list[Target]:
     """The target of each finding, in order."""
     findings = list(findings)
@@ -36,8 +36,9 @@ def locate(findings: Iterable[Any], sheets: list[Sheet], outline: Mapping[str, A
         for k, each in enumerate(s.nets):
             named.setdefault(each.name, []).append(k)
         nets.append(named)
-    elements = {e["line"]: (s["name"], e["name"]) for s in outline["subckts"] for e in s["elements"]}
-    spans = [(s["line"], s["end"] or s["line"], s["name"]) for s in outline["subckts"]]
+    elements = {e.name.line: (outline.subckts[e.owner].name.text, e.name.text)
+                for e in outline.elements if e.owner >= 0}
+    spans = [(s.name.line, s.end.line if s.end else s.name.line, s.name.text) for s in outline.subckts]
 
     out = []
     for finding in findings:

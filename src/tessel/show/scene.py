@@ -73,15 +73,16 @@ class Sheet:
 PortLookup = Callable[[str], "tuple[str, ...] | None"]
 
 
-def build_sheets(netlists: Mapping[str, Any], outline: Mapping[str, Any], port_names: PortLookup,
+def build_sheets(netlists: Mapping[str, Any], outline: Any, port_names: PortLookup,
                  component_map: Mapping[str, str] | None = None) -> list[Sheet]:
-    """One sheet per netlist of the reader's result, in its order."""
+    """One sheet per netlist of the reader's result, in its order (`outline`: the file's
+    `tessel.core._outline.Outline`)."""
     mapped = dict(component_map or {})
-    written: dict[str, dict[str, Any]] = {}
-    for s in outline["subckts"]:
-        if s["end"] is not None:  # the later definition of a name wins, as in the reader
-            written[mapped.get(s["name"], s["name"])] = s
-    declared = {name: tuple(s["ports"]) for name, s in written.items()}
+    written: dict[str, _Written] = {}
+    for s in outline.subckts:
+        if s.end is not None:  # the later definition of a name wins, as in the reader
+            written[mapped.get(s.name.text, s.name.text)] = _Written.of(outline, s)
+    declared = {name: w.ports for name, w in written.items()}
 
     names: dict[str, tuple[str, ...]] = {}
 
@@ -95,17 +96,33 @@ def build_sheets(netlists: Mapping[str, Any], outline: Mapping[str, Any], port_n
             for name, netlist in netlists.items()]
 
 
+@dataclass
+class _Written:
+    """A subcircuit as the file writes it: its line, declared ports, and the line and nets of
+    each element the reader gives it (the first of a name, as the reader keeps its place)."""
+
+    line: int = 0
+    ports: tuple[str, ...] = ()
+    elements: dict[str, tuple[int, tuple[str, ...]]] = field(default_factory=dict)
+
+    @classmethod
+    def of(cls, outline: Any, subckt: Any) -> _Written:
+        elements: dict[str, tuple[int, tuple[str, ...]]] = {}
+        for k in subckt.elements:
+            e = outline.elements[k]
+            elements.setdefault(e.name.text, (e.name.line, tuple(n.text for n in e.nets)))
+        return cls(subckt.name.line, tuple(p.text for p in subckt.ports), elements)
+
+
 _End = tuple[str, str]  # instance name, port name
 _Position = tuple[float, float, float, bool, str]  # x, y, rotation, mirror, port placed by
 
 
 class _Builder:
-    def __init__(self, name: str, netlist: Mapping[str, Any], written: dict[str, Any] | None,
+    def __init__(self, name: str, netlist: Mapping[str, Any], written: _Written | None,
                  names_of: Callable[[str], tuple[str, ...]]) -> None:
-        self.name, self.netlist, self.written = name, netlist, written or {}
-        self.elements: dict[str, dict[str, Any]] = {}
-        for e in self.written.get("elements", ()):
-            self.elements.setdefault(e["name"], e)
+        self.name, self.netlist, self.written = name, netlist, written or _Written()
+        self.elements = self.written.elements
         self.names_of = names_of
 
     def sheet(self) -> Sheet:
@@ -133,10 +150,10 @@ class _Builder:
             element = self.elements.get(name)
             placement = placements.get(name)
             out.append(Instance(name, inst["component"], inst.get("settings") or {},
-                                element["line"] if element else 0, placement, at is not None,
+                                element[0] if element else 0, placement, at is not None,
                                 "" if at else _why_not_placed(placement), keys[key],
                                 nets=[-1] * len(ports)))
-        sheet = Sheet(self.name, self.written.get("line", 0), unit, symbols, out, [])
+        sheet = Sheet(self.name, self.written.line, unit, symbols, out, [])
         self._place(sheet, where, [(index[a[0]], index[b[0]]) for a, b in wires])
         self._nets(sheet, index, wires, externals)
         sheet.bbox = _bbox(sheet)
@@ -145,7 +162,7 @@ class _Builder:
     def _port_names(self, name: str, component: str) -> tuple[str, ...]:
         names = self.names_of(component)
         element = self.elements.get(name)
-        terminals = len(element["nets"]) if element else 0
+        terminals = len(element[1]) if element else 0
         if terminals <= len(names):
             return names
         return names + tuple(f"o{k + 1}" for k in range(len(names), terminals))
@@ -189,7 +206,7 @@ class _Builder:
 
         def written(inst: str, port: int) -> str | None:
             """The net on that terminal as the file names it."""
-            nets = self.elements[inst]["nets"] if inst in self.elements else ()
+            nets = self.elements[inst][1] if inst in self.elements else ()
             return nets[port] if port < len(nets) else None
 
         def point(i: int, p: int) -> Direction:
@@ -201,7 +218,7 @@ class _Builder:
             ends = [end(a), end(b)]
             name = written(a[0], ends[0][1]) or written(b[0], ends[1][1]) or f"{a[0]},{a[1]}"
             sheet.nets.append(Net(name, WIRE, ends, points=[point(*ends[0]), point(*ends[1])]))
-        declared = set(self.written.get("ports", ()))
+        declared = set(self.written.ports)
         reach = sheet.unit * MARKER_REACH
         for port, at in externals:
             i, p = end(at)
@@ -211,7 +228,7 @@ class _Builder:
         for k, net in enumerate(sheet.nets):
             for i, p in net.ends:
                 sheet.instances[i].nets[p] = k
-        unused = [p for p in dict.fromkeys(self.written.get("ports", ())) if p not in self.netlist["ports"]]
+        unused = [p for p in dict.fromkeys(self.written.ports) if p not in self.netlist["ports"]]
         if unused:
             # In a column left of the drawing, facing west.
             x0, y0, _, _ = _bbox(sheet)
