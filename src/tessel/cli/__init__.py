@@ -14,7 +14,7 @@ import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import check, register, show, spice
+from . import check, lsp, register, show, spice
 from .console import INPUT_PROBLEM, INTERRUPTED, USAGE, CommandError, OutputClosed, UsageError, describe
 from .console import on_interrupt, say
 
@@ -43,6 +43,7 @@ def build_parser() -> argparse.ArgumentParser:
     check.add_parser(subparsers, common)
     register.add_parser(subparsers, common)
     show.add_parser(subparsers, common)
+    lsp.add_parser(subparsers, common)
     for command in subparsers.choices.values():
         command.set_defaults(command_parser=command)
     return parser
