@@ -15,11 +15,12 @@ import re
 from bisect import bisect_right
 from functools import cached_property
 from itertools import accumulate
-from typing import Protocol
 
 from lsprotocol.types import Position, PositionEncodingKind, Range, TextDocumentContentChangePartial
 
-__all__ = ["Place", "Text"]
+from tessel.check.findings import Place
+
+__all__ = ["Text"]
 
 UTF8, UTF16, UTF32 = (PositionEncodingKind.Utf8.value, PositionEncodingKind.Utf16.value,
                       PositionEncodingKind.Utf32.value)
@@ -28,19 +29,6 @@ _PROTOCOL_BREAK = re.compile(r"\r\n|\r|\n")
 # What str.splitlines also takes for a line break, beyond \n and \r.
 _OTHER_BREAKS = "\v\f\x1c\x1d\x1e"
 _OTHER_BREAKS_WIDE = "\x85\u2028\u2029"
-
-
-class Place(Protocol):
-    """Anything with a range as the checks count it (an outline Word, a Finding, an Edit)."""
-
-    @property
-    def line(self) -> int: ...
-    @property
-    def col(self) -> int: ...
-    @property
-    def end_line(self) -> int: ...
-    @property
-    def end_col(self) -> int: ...
 
 
 def _raw_starts(source: str) -> list[int]:
