@@ -101,12 +101,19 @@ class Reader:
         started = time.monotonic()
         done = self._progress(f"tessel: loading the reader for {self.name}") if self._progress else None
         try:
-            self._process, ready = await _launch(self._cwd, self._env)
+            spawned = await _spawn(self._cwd, self._env)
+            if isinstance(spawned, str):
+                self._process, ready = None, frames.Ready((), spawned)
+            else:
+                self._process = spawned
+                ready = await _ready(spawned)
         finally:
             if done is not None:
                 done()
         if not self.ready.done():
             self.ready.set_result(ready)
+        if self._closed:
+            return None
         if ready.problem is not None:
             self.broken = (f"{self.name}: {ready.problem}; the checks that need the reading are off "
                            "(mend it and save a netlist to try again)")
@@ -172,21 +179,25 @@ class Reader:
         await asyncio.gather(self._task, return_exceptions=True)
 
 
-async def _launch(cwd: str, env: dict[str, str]) -> tuple[asyncio.subprocess.Process | None, frames.Ready]:
-    """A new reading process, once it is ready, and what it says; or None and why not."""
+async def _spawn(cwd: str, env: dict[str, str]) -> asyncio.subprocess.Process | str:
+    """A new reading process, or why there is none."""
     try:
-        process = await asyncio.create_subprocess_exec(
+        return await asyncio.create_subprocess_exec(
             sys.executable, "-P", "-m", "tessel.lsp.worker", cwd=cwd, env=env,
             stdin=asyncio.subprocess.PIPE, stdout=asyncio.subprocess.PIPE)
     except OSError as e:
-        return None, frames.Ready((), f"the reading process cannot be started: {e}")
+        return f"the reading process cannot be started: {e}"
+
+
+async def _ready(process: asyncio.subprocess.Process) -> frames.Ready:
+    """What `process` says once it is ready (or why it will not be)."""
     assert process.stdout is not None
     ready = await frames.read_async(process.stdout)
     if isinstance(ready, frames.Ready):
-        return process, ready
+        return ready
     await _stop(process, at_once=True)
-    return None, frames.Ready((), f"the reading process ended before it was ready (status "
-                                  f"{process.returncode}; its messages are in the server's log)")
+    return frames.Ready((), f"the reading process ended before it was ready (status {process.returncode}; "
+                            "its messages are in the server's log)")
 
 
 async def _stop(process: asyncio.subprocess.Process, at_once: bool) -> None:

@@ -67,9 +67,12 @@ def main() -> int:
         channel.write(frames.pack(message))
         channel.flush()
 
-    send(warm_up())
-    while (request := frames.read(requests)) is not None:
-        send(answer(request))
+    try:
+        send(warm_up())
+        while (request := frames.read(requests)) is not None:
+            send(answer(request))
+    except BrokenPipeError:  # the server has gone
+        pass
     return 0
 
 
