@@ -60,14 +60,13 @@ def _markup(server: TesselServer, markdown: str) -> t.MarkupContent:
 
 def register(server: TesselServer) -> None:
     """Register every feature on `server`."""
-    root: list[Path | None] = [None]
+    _lifecycle(server)
+    _buffers(server)
+    _requests(server)
 
-    async def spot(uri: str, position: t.Position) -> Spot | None:
-        analysis = await server.buffers.current(uri)
-        if analysis is None or analysis.index is None:
-            return None
-        hit = analysis.index.at(*analysis.text.point(position))
-        return Spot(uri, analysis, analysis.index, hit) if hit is not None else None
+
+def _lifecycle(server: TesselServer) -> None:
+    root: list[Path | None] = [None]
 
     @server.feature(t.INITIALIZE)
     def initialize(params: t.InitializeParams) -> None:
@@ -88,6 +87,8 @@ def register(server: TesselServer) -> None:
     async def exit_(params: None) -> None:
         await server.close()
 
+
+def _buffers(server: TesselServer) -> None:
     @server.feature(t.TEXT_DOCUMENT_DID_OPEN)
     def did_open(params: t.DidOpenTextDocumentParams) -> None:
         document = params.text_document
@@ -108,6 +109,15 @@ def register(server: TesselServer) -> None:
     def did_close(params: t.DidCloseTextDocumentParams) -> None:
         if server.buffers.close(params.text_document.uri) is not None:
             server.clear(params.text_document.uri)
+
+
+def _requests(server: TesselServer) -> None:  # noqa: C901 - one handler per request
+    async def spot(uri: str, position: t.Position) -> Spot | None:
+        analysis = await server.buffers.current(uri)
+        if analysis is None or analysis.index is None:
+            return None
+        hit = analysis.index.at(*analysis.text.point(position))
+        return Spot(uri, analysis, analysis.index, hit) if hit is not None else None
 
     @server.feature(t.TEXT_DOCUMENT_HOVER)
     async def on_hover(params: t.HoverParams) -> t.Hover | None:
