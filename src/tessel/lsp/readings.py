@@ -104,6 +104,9 @@ class Reader:
             spawned = await _spawn(self._cwd, self._env)
             if isinstance(spawned, str):
                 self._process, ready = None, frames.Ready((), spawned)
+            elif self._closed:  # closed while it started
+                await _stop(spawned, at_once=True)
+                return None
             else:
                 self._process = spawned
                 ready = await _ready(spawned)
@@ -130,6 +133,8 @@ class Reader:
             if process is not None:
                 await self._run(process)
                 continue
+            if self._closed:
+                break
             for job in self._waiting.values():
                 job.future.set_exception(ReadingFailed(self.broken or ""))
             self._waiting.clear()
@@ -175,8 +180,13 @@ class Reader:
         self._retry.set()
         if self._process is not None:
             await _stop(self._process, at_once=self._running is not None or not self.ready.done())
-        self._task.cancel()
-        await asyncio.gather(self._task, return_exceptions=True)
+        # The task ends by itself now; cancelled while it starts a process, it would leave
+        # that process to the event loop to kill.
+        try:
+            await asyncio.wait_for(asyncio.shield(self._task), _END_WAIT * 2)
+        except TimeoutError:
+            self._task.cancel()
+            await asyncio.gather(self._task, return_exceptions=True)
 
 
 async def _spawn(cwd: str, env: dict[str, str]) -> asyncio.subprocess.Process | str:

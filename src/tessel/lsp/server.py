@@ -166,15 +166,18 @@ def serve(stdin: BinaryIO | None = None, stdout: BinaryIO | None = None) -> int:
 
     async def main() -> None:
         loop = asyncio.get_running_loop()
+        transport = None
         try:
             reader: Any = asyncio.StreamReader()
-            await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), stdin)
+            transport, _ = await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), stdin)
         except (OSError, ValueError):  # not a pipe (a file, say): read it on a thread
             reader = StdinAsyncReader(stdin)
         try:
             await run_async(stop_event=stop, reader=reader, protocol=server.protocol, logger=logger,
                             error_handler=server.report_server_error)
         finally:
+            if transport is not None:
+                transport.close()
             await server.close()
 
     blocking = _blocking(stdin)

@@ -10,6 +10,7 @@ A reading that crashes or hangs takes only this process with it.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import os
 import signal
 import sys
@@ -73,6 +74,9 @@ def main() -> int:
             send(answer(request))
     except BrokenPipeError:  # the server has gone
         pass
+    finally:
+        with contextlib.suppress(BrokenPipeError):
+            channel.close()
     return 0
 
 
