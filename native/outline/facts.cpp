@@ -103,9 +103,29 @@ nb::object unpack_message(std::size_t expected, std::size_t got) {
     return constant("");
 }
 
-ValueFacts value_facts(std::string_view value, nb::handle written) {
+const Evaluations::Verdict &Evaluations::of(std::string_view utf8) {
+    auto [it, added] = verdicts_.try_emplace(std::string(utf8));
+    Verdict &verdict = it->second;
+    if (!added) return verdict;
+    static const nb::handle literal_eval = keep_forever(nb::module_::import_("ast").attr("literal_eval"));
+    verdict.text = str_from_utf8(utf8);
+    verdict.error = constant("");
+    nb::object result = nb::steal(PyObject_CallOneArg(literal_eval.ptr(), verdict.text.ptr()));
+    if (result.is_valid()) {
+        verdict.kind = "literal";
+    } else if (PyErr_ExceptionMatches(PyExc_ValueError)) {
+        PyErr_Clear();
+        verdict.kind = "unresolved";
+    } else {
+        nb::python_error error;
+        verdict.kind = "invalid";
+        verdict.error = error_text(error);
+    }
+    return verdict;
+}
+
+ValueFacts value_facts(std::string_view value, nb::handle written, Evaluations &evaluations) {
     ValueFacts facts;
-    facts.number = nb::none();
     facts.error = constant("");
     facts.bracket = unclosed_bracket(value);
     if (value.empty()) {
@@ -115,10 +135,11 @@ ValueFacts value_facts(std::string_view value, nb::handle written) {
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     const bool unchanged = v.text.data() == value.data() && v.text.size() == value.size();
-    facts.text = unchanged ? nb::borrow(written) : nb::object(str_from_utf8(v.text));
-    if (std::optional<double> number = text::value_number(v, host_float)) {
+    std::optional<double> number = text::value_number(v, host_float);
+    if (number || !v.is_eval) facts.text = unchanged ? nb::borrow(written) : nb::object(str_from_utf8(v.text));
+    if (number) {
         facts.kind = "number";
-        facts.number = new_float(*number);
+        facts.number = *number;
         if (text::taken_for_metres(*number))
             facts.metre = "converted";
         else if (*number <= text::kMetresLow)
@@ -139,18 +160,10 @@ ValueFacts value_facts(std::string_view value, nb::handle written) {
         facts.unit = std::string(letters_after_number(v.text));
         return facts;
     }
-    static const nb::handle literal_eval = keep_forever(nb::module_::import_("ast").attr("literal_eval"));
-    nb::object result = nb::steal(PyObject_CallOneArg(literal_eval.ptr(), facts.text.ptr()));
-    if (result.is_valid()) {
-        facts.kind = "literal";
-    } else if (PyErr_ExceptionMatches(PyExc_ValueError)) {
-        PyErr_Clear();
-        facts.kind = "unresolved";
-    } else {
-        nb::python_error error;
-        facts.kind = "invalid";
-        facts.error = error_text(error);
-    }
+    const Evaluations::Verdict &verdict = evaluations.of(v.text);
+    facts.text = verdict.text;
+    facts.kind = verdict.kind;
+    facts.error = verdict.error;
     return facts;
 }
 

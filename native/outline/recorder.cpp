@@ -44,36 +44,21 @@ nb::object boolean(bool value) { return nb::borrow(value ? Py_True : Py_False); 
 
 }  // namespace
 
-nb::object Recorder::line_number(std::uint32_t line) {
-    if (line >= line_ints_.size()) line_ints_.resize(line + 1);
-    nb::object &number = line_ints_[line];
-    if (!number.is_valid()) number = new_int(line);
-    return number;
-}
-
-nb::object Recorder::text_of(std::string_view text) {
-    constexpr std::size_t kShared = 48;  // longer words rarely recur
-    if (text.size() > kShared) return str_from_utf8(text);
-    auto [it, added] = texts_.try_emplace(text);
-    if (added) it->second = str_from_utf8(text);
-    return it->second;
-}
-
 nb::object Recorder::word(std::string_view text) {
-    nb::object str = text_of(text);
+    nb::object str = shared_.text(text);
     const char *base = line_.data();
     if (text.data() >= base && text.data() + text.size() <= base + line_.size()) {
         const auto offset = static_cast<std::size_t>(text.data() - base);
         text::RawPoint start = places_.start(offset);
         text::RawPoint end = text.empty() ? start : places_.end(offset + text.size());
-        return record(Type::Word, {str, line_number(start.line), new_int(start.col), line_number(end.line),
-                                   new_int(end.col)});
+        return record(Type::Word, {str, shared_.number(start.line), shared_.number(start.col),
+                                   shared_.number(end.line), shared_.number(end.col)});
     }
     // A word the builder made up (a controlled source's setting, a
     // resistor's component): the place of its statement.
     if (statement_.is_valid())
         return record(Type::Word, {str, statement_[1], statement_[2], statement_[3], statement_[4]});
-    nb::object zero = new_int(0);
+    nb::object zero = shared_.number(0);
     return record(Type::Word, {str, zero, zero, zero, zero});
 }
 
@@ -89,7 +74,7 @@ void Recorder::begin_line(const text::RelevantLine &line, std::string_view store
     line_ = stored;
     where_ = line.where;
     id_ = netlist_.lines + 1;
-    id_int_ = new_int(id_);
+    id_int_ = shared_.number(id_);
     statement_ = nb::object();
     comment_ = nb::object();
     ends_ = nb::object();
@@ -101,7 +86,7 @@ void Recorder::refused(const text::BuildError &error) {
     refused_ = true;
     nb::object at = statement_.is_valid() ? statement_ : word(line_);
     refusals_.append(record(Type::Refusal, {constant(refusal_kind(error.kind)), str_from_utf8(error.what()), at,
-                                            new_int(error.id)}));
+                                            shared_.number(error.id)}));
 }
 
 void Recorder::end_line() {
@@ -122,11 +107,12 @@ text::CommentSplit Recorder::split_comments(std::string_view line) {
         std::size_t end = line.find(' ', at);
         cuts_.append(record(Type::Cut, {word(line.substr(begin, end - begin)), word(line.substr(at, 1))}));
     }
-    if (!split.comment.empty())
+    if (!split.comment.empty()) {
         comment_ = word(split.comment);
-        comments_.append(record(Type::Comment, {comment_, line_number(where_.first_line),
-                                                line_number(where_.last_line), id_int_,
+        comments_.append(record(Type::Comment, {comment_, shared_.number(where_.first_line),
+                                                shared_.number(where_.last_line), id_int_,
                                                 constant(location_facts(split.comment).status)}));
+    }
     return split;
 }
 
@@ -174,13 +160,13 @@ nb::object Recorder::settings(const text::Words &items) {
             continue;
         }
         nb::object value = word(s.value);
-        ValueFacts facts = value_facts(s.value, value[0]);
+        ValueFacts facts = value_facts(s.value, value[0], evaluations_);
         if (facts.kind == std::string_view("invalid"))
             refusals_.append(record(Type::Refusal, {constant("invalid_literal"), facts.error, word(item), id_int_}));
         const char *bracket = facts.bracket == '(' ? "(" : facts.bracket == '[' ? "[" : facts.bracket == '{' ? "{" : "";
         list.append(record(Type::Setting,
                            {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
-                            facts.number, str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
+                            facts.number ? shared_.real(*facts.number) : nb::none(), str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
                             constant(bracket), facts.error}));
     }
     return tuple_of(list);
@@ -227,13 +213,8 @@ void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Wor
 nb::object Recorder::outline() {
     const auto &subckts = netlist_.subckts;
     std::vector<long> owner(netlist_.elements.size(), -1);
-    // One int per index (of an element or a subcircuit), shared by every record that names it.
-    std::vector<nb::object> indices;
-    const std::size_t count = std::max(netlist_.elements.size(), subckts.size());
-    indices.reserve(count);
-    for (std::size_t k = 0; k < count; ++k) indices.push_back(new_int(static_cast<long long>(k)));
     const nb::object none_index = new_int(-1);
-    auto index_int = [&](long k) { return k < 0 ? none_index : indices[static_cast<std::size_t>(k)]; };
+    auto index_int = [&](long k) { return k < 0 ? none_index : shared_.number(static_cast<std::size_t>(k)); };
     nb::list subckt_list;
     for (std::size_t k = 0; k < subckts.size(); ++k) {
         const text::Subckt &s = subckts[k];
@@ -241,7 +222,7 @@ nb::object Recorder::outline() {
         for (std::uint32_t c = 0; c < s.children.size; ++c) {
             const std::uint32_t child = netlist_.children_of(s.children)[c];
             owner[child] = static_cast<long>(k);
-            PyTuple_SET_ITEM(children.ptr(), c, nb::object(indices[child]).release().ptr());
+            PyTuple_SET_ITEM(children.ptr(), c, shared_.number(child).release().ptr());
         }
         children = untracked(std::move(children));
         long parent = -1;
@@ -252,7 +233,7 @@ nb::object Recorder::outline() {
         }
         const SubcktParts &p = subckts_[k];
         subckt_list.append(record(Type::Subckt, {p.name, p.ports, p.settings, index_int(parent), p.end, children,
-                                                 new_int(s.id), p.statement}));
+                                                 shared_.number(s.id), p.statement}));
     }
     nb::list element_list;
     for (std::size_t k = 0; k < netlist_.elements.size(); ++k) {

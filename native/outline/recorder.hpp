@@ -4,11 +4,12 @@
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <nanobind/nanobind.h>
 
+#include "outline/facts.hpp"
+#include "outline/shared.hpp"
 #include "text/netlist.hpp"
 #include "text/positions.hpp"
 
@@ -54,9 +55,6 @@ private:
     nb::object word(std::string_view text);
     nb::object words(const std::string_view *items, std::uint32_t size);
     nb::object settings(const text::Words &words);
-    nb::object line_number(std::uint32_t line);
-    // The str of a word; one object for a word that recurs (nets, components, keys).
-    nb::object text_of(std::string_view text);
 
     text::LinePlaces places_;
     const text::Netlist &netlist_;
@@ -65,7 +63,6 @@ private:
     text::Position where_;
     nb::object statement_;        // Word of its statement
     nb::object comment_;          // Word of its comment
-    std::vector<nb::object> line_ints_;  // int of each raw line number, once made
     nb::object id_int_;           // int of the line's id
 
     nb::object ends_;             // Word of the line's ".ends"
@@ -73,7 +70,8 @@ private:
     bool source_ = false;         // the line's words were rewritten as a controlled source
     std::vector<std::uint32_t> open_;  // open subcircuits, innermost last
 
-    std::unordered_map<std::string_view, nb::object> texts_;
+    SharedObjects shared_;
+    Evaluations evaluations_;
 
     std::vector<ElementParts> elements_;
     std::vector<SubcktParts> subckts_;
