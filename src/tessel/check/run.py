@@ -9,7 +9,7 @@ from typing import Any, TextIO
 
 from . import rules  # noqa: F401 - registers the rules
 from .document import Document
-from .findings import FILE, Finding, Hit, listing, shorten
+from .findings import FILE, Batch, Finding, Hit, listing, shorten
 from .registry import OUTLINE, READING, rules_of
 
 __all__ = ["check_netlist", "check_outline", "check_reading", "check_text", "read_source"]
@@ -21,20 +21,26 @@ def _finding(code: str, hit: Hit) -> Finding:
                    hit.subckt, hit.instance, hit.net, hit.fix)
 
 
-def _capped(code: str, hits: Iterable[Hit], limit: int | None) -> Iterator[Finding]:
+def _capped(code: str, hits: Iterable[Hit | Batch], limit: int | None) -> Iterator[Finding]:
     """The findings of `hits`; past `limit`, one finding that says how many more there are."""
     first: Hit | None = None
     lines: list[int] = []
-    more = 0
-    for k, hit in enumerate(hits):
-        if limit is None or k < limit:
-            yield _finding(code, hit)
-            continue
-        if first is None:
-            first = hit
-        if len(lines) < 6:
-            lines.append(hit.where.line)
-        more += 1
+    shown = more = 0
+    for found in hits:
+        items, make = (found.items, found.hit) if isinstance(found, Batch) else ((found,), None)
+        for k, item in enumerate(items):
+            if limit is None or shown < limit:
+                shown += 1
+                yield _finding(code, make(item) if make else item)
+            elif len(lines) < 6:
+                hit = make(item) if make else item
+                if first is None:
+                    first = hit
+                lines.append(hit.where.line)
+                more += 1
+            else:  # the rest are only counted
+                more += len(items) - k
+                break
     if first is not None:
         shown = listing(map(str, lines[:5]), 5) + (f" ... and {more - 5} more" if more > 5 else "")
         yield _finding(code, first._replace(
