@@ -23,6 +23,7 @@ class Reading:
 
     def __init__(self, doc: Document) -> None:
         self.doc = doc
+        self._ports: dict[str, tuple[str, ...] | None] = {}
 
     @cached_property
     def error(self) -> BaseException | None:
@@ -43,6 +44,11 @@ class Reading:
     def ports(self, component: str) -> tuple[str, ...] | None:
         """The ports of `component` (as recorded, after the component map), in the order of an
         element's nets, as the reader finds them; None when it knows none."""
+        if component not in self._ports:
+            self._ports[component] = self._look_up(component)
+        return self._ports[component]
+
+    def _look_up(self, component: str) -> tuple[str, ...] | None:
         from tessel.core import spiceread
 
         try:
@@ -103,7 +109,7 @@ _HINTS = 5  # at most this many unknown components in a file get a "did you mean
 
 
 def _instances(elements: list[Element]) -> str:
-    return listing(repr(e.name.text) for e in elements)
+    return listing((repr(e.name.text) for e in elements), count=len(elements))
 
 
 @rule("TS121", ERROR, phase=READING, fatal=True)
