@@ -186,23 +186,19 @@ void Recorder::subckt_opened(const text::Netlist &netlist, std::uint32_t index, 
 
 void Recorder::element_read(const text::Netlist &netlist, std::uint32_t index, const text::Words &items) {
     const text::Element &e = netlist.elements[index];
-    ElementParts parts;
-    parts.name = word(e.name);
+    nb::object name = word(e.name);
     const char *base = line_.data();
     const bool written = e.component.data() >= base && e.component.data() + e.component.size() <= base + line_.size();
-    parts.component = written ? word(e.component)
-                              : record(Type::Word, {str_from_utf8(e.component), parts.name[1], parts.name[2],
-                                                    parts.name[3], parts.name[4]});
-    parts.nets = words(netlist.words_of(e.nets), e.nets.size);
-    parts.settings = settings(items);
-    parts.comment = e.comment.empty() ? nb::object(nb::none()) : comment_.is_valid() ? comment_ : word(e.comment);
+    nb::object component = written ? word(e.component)
+                                   : record(Type::Word, {str_from_utf8(e.component), name[1], name[2], name[3], name[4]});
+    nb::object nets = words(netlist.words_of(e.nets), e.nets.size);
+    nb::object settings_of = settings(items);
+    nb::object comment = e.comment.empty() ? nb::object(nb::none()) : comment_.is_valid() ? comment_ : word(e.comment);
     LocationFacts location = location_facts(e.comment);
-    parts.location = constant(location.status);
-    parts.location_error = location.error;
-    parts.statement = statement_;
-    parts.id = id_int_;
-    parts.source = source_;
-    elements_.push_back(std::move(parts));
+    // Its owner is known once the subcircuit that takes it is closed: none until then.
+    elements_.push_back(record(Type::Element, {name, component, nets, settings_of, shared_.number(e.parent),
+                                               none_index(), comment, constant(location.status), location.error,
+                                               id_int_, statement_, boolean(source_)}));
 }
 
 void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Words &items) {
@@ -210,18 +206,21 @@ void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Wor
     ignored_.append(record(Type::Ignored, {word(items.front()), statement_, id_int_}));
 }
 
+nb::object Recorder::none_index() {
+    if (!none_index_.is_valid()) none_index_ = new_int(-1);
+    return none_index_;
+}
+
 nb::object Recorder::outline() {
     const auto &subckts = netlist_.subckts;
-    std::vector<long> owner(netlist_.elements.size(), -1);
-    const nb::object none_index = new_int(-1);
-    auto index_int = [&](long k) { return k < 0 ? none_index : shared_.number(static_cast<std::size_t>(k)); };
-    nb::list subckt_list;
+    auto index_int = [&](long k) { return k < 0 ? none_index() : shared_.number(static_cast<std::size_t>(k)); };
+    nb::object subckt_list = checked(PyTuple_New(static_cast<Py_ssize_t>(subckts.size())));
     for (std::size_t k = 0; k < subckts.size(); ++k) {
         const text::Subckt &s = subckts[k];
         nb::object children = checked(PyTuple_New(s.children.size));
         for (std::uint32_t c = 0; c < s.children.size; ++c) {
             const std::uint32_t child = netlist_.children_of(s.children)[c];
-            owner[child] = static_cast<long>(k);
+            set_field(elements_[child], kElementOwner, shared_.number(k));
             PyTuple_SET_ITEM(children.ptr(), c, shared_.number(child).release().ptr());
         }
         children = untracked(std::move(children));
@@ -232,20 +231,19 @@ nb::object Recorder::outline() {
             parent = static_cast<long>(it - subckts.begin());
         }
         const SubcktParts &p = subckts_[k];
-        subckt_list.append(record(Type::Subckt, {p.name, p.ports, p.settings, index_int(parent), p.end, children,
-                                                 shared_.number(s.id), p.statement}));
+        PyTuple_SET_ITEM(subckt_list.ptr(), static_cast<Py_ssize_t>(k),
+                         record(Type::Subckt, {p.name, p.ports, p.settings, index_int(parent), p.end, children,
+                                               shared_.number(s.id), p.statement})
+                             .release()
+                             .ptr());
     }
-    nb::list element_list;
-    for (std::size_t k = 0; k < netlist_.elements.size(); ++k) {
-        const text::Element &e = netlist_.elements[k];
-        const ElementParts &p = elements_[k];
-        element_list.append(record(Type::Element, {p.name, p.component, p.nets, p.settings, index_int(e.parent),
-                                                   index_int(owner[k]), p.comment, p.location, p.location_error,
-                                                   p.id, p.statement, boolean(p.source)}));
-    }
-    return record(Type::Outline, {tuple_of(subckt_list), tuple_of(element_list), tuple_of(ignored_),
-                                  tuple_of(commands_), tuple_of(comments_), tuple_of(refusals_), tuple_of(cuts_),
-                                  tuple_of(quotes_), new_int(netlist_.lines)});
+    nb::object element_list = checked(PyTuple_New(static_cast<Py_ssize_t>(elements_.size())));
+    for (std::size_t k = 0; k < elements_.size(); ++k)
+        PyTuple_SET_ITEM(element_list.ptr(), static_cast<Py_ssize_t>(k), elements_[k].release().ptr());
+    elements_.clear();
+    return record(Type::Outline, {untracked(std::move(subckt_list)), untracked(std::move(element_list)),
+                                  tuple_of(ignored_), tuple_of(commands_), tuple_of(comments_), tuple_of(refusals_),
+                                  tuple_of(cuts_), tuple_of(quotes_), shared_.number(netlist_.lines)});
 }
 
 }  // namespace tessel::outline

@@ -42,10 +42,6 @@ public:
     void element_ignored(std::uint32_t id, text::Position, const text::Words &words) override;
 
 private:
-    struct ElementParts {
-        nb::object name, component, nets, settings, comment, location, location_error, statement, id;
-        bool source;
-    };
     struct SubcktParts {
         nb::object name, ports, settings, statement, end;
     };
@@ -55,6 +51,7 @@ private:
     nb::object word(std::string_view text);
     nb::object words(const std::string_view *items, std::uint32_t size);
     nb::object settings(const text::Words &words);
+    nb::object none_index();  // the int -1, for an index that names nothing
 
     text::LinePlaces places_;
     const text::Netlist &netlist_;
@@ -64,6 +61,7 @@ private:
     nb::object statement_;        // Word of its statement
     nb::object comment_;          // Word of its comment
     nb::object id_int_;           // int of the line's id
+    nb::object none_index_;
 
     nb::object ends_;             // Word of the line's ".ends"
     bool refused_ = false;
@@ -73,7 +71,7 @@ private:
     SharedObjects shared_;
     Evaluations evaluations_;
 
-    std::vector<ElementParts> elements_;
+    std::vector<nb::object> elements_;  // Element records, their owner set at the end
     std::vector<SubcktParts> subckts_;
     nb::list ignored_, commands_, comments_, refusals_, cuts_, quotes_;
 };
