@@ -3,11 +3,13 @@
 // Every settings dict that enters a netlist gets its keys renamed through
 // the caller's `settings_keymap` (in sorted key order) and its lengths,
 // recognised by value alone (a float strictly between 1e-10 and 1e-2 is
-// taken for metres), converted to micrometres.  While the module's names are
+// taken for metres), converted to micrometres from their decimal digits, so
+// that "0.2u" becomes 0.2 and not the product of two roundings.  While the module's names are
 // the originals, renaming and conversion are one pass over the sorted items.
 #include "spiceread/assembly.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -19,30 +21,29 @@ namespace tessel::spiceread {
 
 namespace {
 
-constexpr double kLow = 1e-10, kHigh = 1e-2, kMetreToMicrometre = 1e6;
-
-bool is_probably_um(double val, double low = kLow, double high = kHigh) {
-    return low < val && val < high;
-}
-
-// `v * 1e6` for a float (or float subclass) object.
+// `v * 1e6` for a float (or float subclass) object taken for metres: its
+// shortest digits moved six places, rounded once, unless a subclass has a
+// product of its own.
 nb::object to_micrometres(PyObject *v) {
-    if (PyFloat_CheckExact(v)) return new_float(PyFloat_AS_DOUBLE(v) * kMetreToMicrometre);
-    nb::object factor = new_float(kMetreToMicrometre);
+    if (PyFloat_CheckExact(v) || Py_TYPE(v)->tp_as_number->nb_multiply == PyFloat_Type.tp_as_number->nb_multiply)
+        return new_float(text::shift_decimal(PyFloat_AS_DOUBLE(v), text::kMicrometresShift));
+    nb::object factor = new_float(1e6);
     return checked(PyNumber_Multiply(v, factor.ptr()));
 }
 
 // Converts `value` in place when it is a float taken for metres.
 void convert_value(Value &value) {
     if (value.is_number()) {
-        if (is_probably_um(value.as_number())) value = Value::number(value.as_number() * kMetreToMicrometre);
+        const text::Number &n = value.as_number();
+        if (text::is_probably_metres(n.value))
+            value = Value::number({n.micrometres, std::numeric_limits<double>::quiet_NaN()});
         return;
     }
     PyObject *v = value.get().ptr();
     if (!PyFloat_Check(v)) return;
     double d = PyFloat_AsDouble(v);
     if (d == -1.0 && PyErr_Occurred()) throw nb::python_error();
-    if (is_probably_um(d)) value = Value::object(to_micrometres(v));
+    if (text::is_probably_metres(d)) value = Value::object(to_micrometres(v));
 }
 
 bool key_less(const Setting &a, const Setting &b) {
@@ -206,8 +207,8 @@ void def_convert_um(nb::module_ &m) {
 
 void def_is_probably_um(nb::module_ &m) {
     m.def("_is_probably_um",
-          [](double val, double low, double high) { return is_probably_um(val, low, high); },
-          nb::arg("val"), nb::arg("low") = kLow, nb::arg("high") = kHigh);
+          [](double val, double low, double high) { return text::is_probably_metres(val, low, high); },
+          nb::arg("val"), nb::arg("low") = text::kMetresLow, nb::arg("high") = text::kMetresHigh);
 }
 
 void def_patch_settings(nb::module_ &m) {

@@ -22,23 +22,32 @@
 namespace tessel::spiceread {
 
 nb::handle Value::get() {
-    if (is_number_ && !object_.is_valid()) object_ = new_float(number_);
+    if (is_number_ && !object_.is_valid()) object_ = new_float(number_.value);
     return object_.is_valid() ? nb::handle(object_) : nb::handle(Py_None);
 }
 
 namespace {
 
-// float(text) where only the host can tell (non-ASCII digits or white
-// space).  Every failure counts as "not a number", as the reader's own
-// conversion swallows any error.
-std::optional<double> host_float(std::string_view text) {
+// Whether float() takes a text with non-ASCII characters, and if so the
+// same number in ASCII: such a text can hold non-ASCII characters only as
+// white space around it and as decimal digits of another script.  Every
+// failure counts as "not a number", as the reader's own conversion
+// swallows any error.
+bool ascii_number(std::string_view text, std::string &out) {
     nb::str source = str_from_utf8(text);
-    nb::object number = nb::steal(PyFloat_FromString(source.ptr()));
-    if (!number.is_valid()) {
+    if (!nb::steal(PyFloat_FromString(source.ptr())).is_valid()) {
         PyErr_Clear();
-        return std::nullopt;
+        return false;
     }
-    return PyFloat_AS_DOUBLE(number.ptr());
+    const int kind = PyUnicode_KIND(source.ptr());
+    const void *data = PyUnicode_DATA(source.ptr());
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(source.ptr()); i < n; ++i) {
+        const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (Py_UNICODE_ISSPACE(c)) continue;
+        const int digit = c < 0x80 ? -1 : Py_UNICODE_TODECIMAL(c);
+        out.push_back(digit >= 0 ? static_cast<char>('0' + digit) : static_cast<char>(c));
+    }
+    return true;
 }
 
 constexpr const char *kUnresolvedFormat =
@@ -83,7 +92,7 @@ Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle sou
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     // A quoted number is the number: evaluating its float could only fail.
-    if (std::optional<double> number = text::value_number(v, host_float)) return Value::number(*number);
+    if (std::optional<text::Number> number = text::value_number(v, ascii_number)) return Value::number(*number);
     nb::object result = source.is_valid() && v.text.data() == value.data() && v.text.size() == value.size()
                             ? nb::borrow(source)
                             : nb::object(str_from_utf8(v.text));

@@ -7,17 +7,19 @@
 #include <nanobind/nanobind.h>
 
 #include "spiceread/route.hpp"
+#include "text/value.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
 // A setting value: a number not yet made into a float (most values, and
-// the only ones the metre conversion may still change), or a host object.
+// the only ones the metre rule may still convert, from their digits as
+// written), or a host object.
 class Value {
 public:
     Value() = default;
-    static Value number(double value) {
+    static Value number(text::Number value) {
         Value v;
         v.number_ = value;
         v.is_number_ = true;
@@ -30,13 +32,13 @@ public:
     }
 
     bool is_number() const { return is_number_; }
-    double as_number() const { return number_; }
+    const text::Number &as_number() const { return number_; }
     // The host object, made on first use for a number.
     nb::handle get();
 
 private:
     nb::object object_;
-    double number_ = 0.0;
+    text::Number number_{0.0, 0.0};
     bool is_number_ = false;
 };
 
