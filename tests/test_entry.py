@@ -149,6 +149,22 @@ def test_files_are_read_as_utf8(tmp_path):
     assert (ir[1].component, ir[2].component) == ("tôp", "mödel")
 
 
+@pytest.mark.parametrize("by", ["path", "stream"])
+def test_a_byte_order_mark_is_no_part_of_the_first_line(by, tmp_path):
+    path = tmp_path / "bom.sp"
+
+    def read(text):
+        path.write_text(text, encoding="utf-8")
+        return sr._parse_oc_spice_into_ir(path if by == "path" else io.StringIO(text), {})
+
+    good = ".subckt top a b\nR1 a b\n.ends\n"
+    assert read("\ufeff" + good) == read(good)
+    with pytest.raises(ValueError) as info:
+        read("\ufeff" + good.replace("R1 a b", "R1 a b k=1=2"))
+    assert info.value.__notes__ == [f"{path if by == 'path' else '<stream>'}:2: R1 a b k=1=2"]
+    assert read(good.replace("top", "t\ufeffop"))[0][1].component == "t\ufeffop"  # elsewhere it is text
+
+
 # -- the road to the IR ---------------------------------------------------------------
 
 

@@ -77,6 +77,15 @@ void note_undecodable(nb::python_error &error, nb::handle name) {
     Source{name.is_valid() ? nb::borrow(name) : nb::object(nb::str("<stream>")), bytes}.note(error, {line, line});
 }
 
+// The text without a leading byte-order mark, which some editors write at
+// the start of a UTF-8 file: it belongs to no line.
+nb::object without_bom(nb::object content) {
+    if (!PyUnicode_Check(content.ptr()) || PyUnicode_GET_LENGTH(content.ptr()) == 0 ||
+        PyUnicode_READ_CHAR(content.ptr(), 0) != 0xFEFF)
+        return content;
+    return checked(PyUnicode_Substring(content.ptr(), 1, PyUnicode_GET_LENGTH(content.ptr())));
+}
+
 // Closes a file this call opened when reading or parsing fails; the failure
 // is what the caller sees.
 void close_quietly(nb::handle file) noexcept {
@@ -107,7 +116,7 @@ Reading read_netlist(nb::handle path_or_buf, nb::handle component_map, nb::handl
             note_undecodable(error, name);
             throw;
         }
-        reading = read_text(name, content, components, kwargs, route);
+        reading = read_text(name, without_bom(std::move(content)), components, kwargs, route);
     } catch (...) {
         if (close_buf) close_quietly(buf);
         throw;
