@@ -31,7 +31,7 @@ nb::object patch_settings(const SettingsInput &settings, nb::handle settings_key
 
 // location.cpp: `_parse_location_comment(comment)` through `route`, for a
 // comment given as UTF-8 (`object` invalid) or as a host object.
-nb::object placement_of(std::string_view utf8, nb::handle object, Route &route);
+nb::object placement_of(std::string_view utf8, nb::handle object, Route &route, const Where &where = {});
 
 // patch.cpp: `_patch_ports(netlist)`.  `in_place`: the netlists are the
 // reading's own, so tables that nothing renames stay as they are instead of

@@ -11,6 +11,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "spiceread/notes.hpp"
 #include "spiceread/route.hpp"
 #include "spiceread/strings.hpp"
 #include "text/netlist.hpp"
@@ -32,19 +33,6 @@ struct SettingsRef {
     std::uint32_t begin = 0;
     std::uint32_t size = 0;
     nb::object dict;
-};
-
-// Where a reading's text came from, for the notes that say where an error
-// is: "path:LINE: <the statement as written>".
-struct Source {
-    nb::object name;        // the path as given, or "<stream>"
-    std::string_view text;  // the whole text (UTF-8), when the lines came from it
-
-    // Adds the note for the statement at `where` to `error`, unless the
-    // error already carries notes or the position is unknown.
-    void note(nb::python_error &error, text::Position where) const;
-    // Adds `note` to `error` as it is.
-    static void add_note(nb::python_error &error, nb::handle note);
 };
 
 class Ir {

@@ -73,7 +73,7 @@ public:
 
     void subckt_opened(const text::Netlist &netlist, std::uint32_t index,
                        const text::Words &words) override {
-        ir_.subckt_settings.push_back(evaluate(words, kwargs_));
+        ir_.subckt_settings.push_back(evaluate(words, kwargs_, {&ir_.source, netlist.subckts[index].where}));
         ir_.subckt_records.emplace_back();
         ir_.parent_ids.emplace_back();
         overlays_.emplace_back();
@@ -87,8 +87,8 @@ public:
 
     void element_read(const text::Netlist &netlist, std::uint32_t index,
                       const text::Words &words) override {
-        nb::handle kwargs = element_kwargs(netlist.elements[index].parent);
-        ir_.element_settings.push_back(evaluate(words, kwargs));
+        const text::Element &element = netlist.elements[index];
+        ir_.element_settings.push_back(evaluate(words, element_kwargs(element.parent), {&ir_.source, element.where}));
     }
 
 private:
@@ -124,7 +124,7 @@ private:
     }
 
     // `_get_ir_settings(words, **kwargs)`.
-    SettingsRef evaluate(const text::Words &words, nb::handle kwargs) {
+    SettingsRef evaluate(const text::Words &words, nb::handle kwargs, const Where &where) {
         if (!native_settings_)
             return {0, 0, call_with_kwargs(route_.get(Name::_get_ir_settings), {list_of(words)}, kwargs)};
         SettingsRef ref{static_cast<std::uint32_t>(ir_.settings.size()), 0, {}};
@@ -133,7 +133,7 @@ private:
             if (setting.parts == 1) continue;
             if (setting.parts != 2) raise_unpack(2, setting.parts);
             nb::object key = ir_.str(setting.key);
-            ir_.settings.push_back({std::move(key), resolve_value(setting.value, kwargs, route_)});
+            ir_.settings.push_back({std::move(key), resolve_value(setting.value, kwargs, route_, where)});
         }
         ref.size = static_cast<std::uint32_t>(ir_.settings.size()) - ref.begin;
         return ref;

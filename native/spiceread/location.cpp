@@ -30,7 +30,7 @@ const PlacementKeys &placement_keys() {
 }
 
 // `_parse_location_comment` itself, on the comment's UTF-8.
-nb::object placement_own(std::string_view comment, Route &route) {
+nb::object placement_own(std::string_view comment, Route &route, const Where &where = {}) {
     nb::dict placement = new_dict();
     std::string buffer;
     text::LocationText location = text::read_location(comment, buffer);
@@ -50,7 +50,7 @@ nb::object placement_own(std::string_view comment, Route &route) {
     std::size_t count = 0;
     text::CoordinatePieces pieces(location.coordinates);
     for (std::string_view piece; pieces.next(piece); ++count) {
-        Value value = resolve_value(piece, no_parameters, route);
+        Value value = resolve_value(piece, no_parameters, route, where);
         if (count < 3) values[count] = std::move(value);
     }
     if (count != 3) raise_unpack(3, count);
@@ -71,11 +71,11 @@ nb::object parse_location_comment(nb::handle comment) {
 
 }  // namespace
 
-nb::object placement_of(std::string_view utf8, nb::handle object, Route &route) {
+nb::object placement_of(std::string_view utf8, nb::handle object, Route &route, const Where &where) {
     if (!route.original(Name::_parse_location_comment))
         return call(route.get(Name::_parse_location_comment),
                     object.is_valid() ? nb::object(nb::borrow(object)) : nb::object(str_from_utf8(utf8)));
-    if (!object.is_valid()) return placement_own(utf8, route);
+    if (!object.is_valid()) return placement_own(utf8, route, where);
     exact_str(object, "_parse_location_comment", "comment");
     return placement_own(utf8_of(object).view, route);
 }

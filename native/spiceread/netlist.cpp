@@ -123,14 +123,14 @@ public:
         nb::borrow<nb::list>(lost).append(earlier);
     }
 
-    void warn(const SubcktView &subckt, const nb::dict &ports) const {
+    void warn(const SubcktView &subckt, const nb::dict &ports, const Where &where) const {
         for (auto [port, lost] : dropped_) {
             nb::object kept = dict_get(ports, port);
             nb::object message = checked(PyUnicode_FromFormat(
                 "Port '%S' of subcircuit '%S' is connected to several terminals; "
                 "keeping '%S' and dropping %R.",
                 port.ptr(), subckt.component.ptr(), kept.ptr(), lost.ptr()));
-            warn_caller(parse_warning_type(), message);
+            warn_caller(parse_warning_type(), message, where.note());
         }
     }
 
@@ -243,7 +243,8 @@ public:
         if (watch_) watch_->instance(child.component, child.name);
 
         if (child.has_comment) {
-            nb::object placement = placement_of(child.comment_utf8, child.comment, route_);
+            nb::object placement =
+                placement_of(child.comment_utf8, child.comment, route_, {ir_.source(), child.where});
             bool located = PyDict_CheckExact(placement.ptr()) ? PyDict_GET_SIZE(placement.ptr()) != 0
                                                               : truthy(placement);
             if (located) set_item(placements_, child.name, placement);
@@ -270,7 +271,7 @@ public:
     }
 
     nb::object finish() {
-        dropped_.warn(subckt_, ports_);
+        dropped_.warn(subckt_, ports_, {ir_.source(), subckt_.where});
         nb::dict connections = internal_.connections(ports_, ir_, subckt_);
         nb::object settings = patch_settings(subckt_.settings, keymap_, route_);
         const NetlistKeys &keys = netlist_keys();

@@ -1,7 +1,4 @@
-// Notes that say where an error is: "path:LINE: <the statement as written>",
-// added to an exception on its way out of a reading, with its message and
-// type left as they are.
-#include "spiceread/ir.hpp"
+#include "spiceread/notes.hpp"
 
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
@@ -40,7 +37,12 @@ void Source::add_note(nb::python_error &error, nb::handle note) {
 }
 
 void Source::note(nb::python_error &error, text::Position where) const {
-    if (!where.known() || !name.is_valid() || has_notes(error.value())) return;
+    if (has_notes(error.value())) return;
+    if (nb::object text = note_for(where)) add_note(error, text);
+}
+
+nb::object Source::note_for(text::Position where) const {
+    if (!where.known() || !name.is_valid()) return {};
     std::string statement(text::strip(text::raw_line(this->text, where.first_line)));
     if (where.last_line > where.first_line) statement += " ...";
     // A str's own lone surrogates come back as they were; bytes of a file
@@ -53,9 +55,7 @@ void Source::note(nb::python_error &error, text::Position where) const {
         line = checked(PyUnicode_DecodeUTF8(shown.data(), static_cast<Py_ssize_t>(shown.size()),
                                             "backslashreplace"));
     }
-    nb::object note = checked(PyUnicode_FromFormat("%U:%u: %U", format_text(name).ptr(), where.first_line,
-                                                   line.ptr()));
-    add_note(error, note);
+    return checked(PyUnicode_FromFormat("%U:%u: %U", format_text(name).ptr(), where.first_line, line.ptr()));
 }
 
 }  // namespace tessel::spiceread

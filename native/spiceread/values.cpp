@@ -58,10 +58,10 @@ constexpr const char *kUnresolvedFormat =
 // Issues the ParseWarning for `text`, which the literal evaluator refused
 // with `cause`.  A warning turned into an error keeps the refusal as its
 // context, as an exception raised in an `except` block does.
-void warn_unresolved(nb::handle text, const nb::python_error &cause) {
+void warn_unresolved(nb::handle text, const nb::python_error &cause, const Where &where) {
     try {
         warn_caller(parse_warning_type(),
-                    checked(PyUnicode_FromFormat(kUnresolvedFormat, text.ptr(), text.ptr())));
+                    checked(PyUnicode_FromFormat(kUnresolvedFormat, text.ptr(), text.ptr())), where.note());
     } catch (nb::python_error &raised) {
         nb::object context = nb::borrow(cause.value());
         PyException_SetContext(raised.value().ptr(), context.release().ptr());
@@ -70,7 +70,7 @@ void warn_unresolved(nb::handle text, const nb::python_error &cause) {
 }
 
 // `_eval` proper, for a str `text` and a dict `kwargs`.
-nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route) {
+nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route, const Where &where = {}) {
     if (nb::object parameter = dict_get(kwargs, text)) return parameter;
     nb::object literal_eval = route.get(Name::ast).attr("literal_eval");
     nb::object value = nb::steal(PyObject_CallOneArg(literal_eval.ptr(), text.ptr()));
@@ -79,7 +79,7 @@ nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route) {
         // may supply it later.  A syntax error abandons the reading.
         if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw nb::python_error();
         nb::python_error refusal;
-        warn_unresolved(text, refusal);
+        warn_unresolved(text, refusal, where);
         return nb::none();
     }
     if (PySet_Check(value.ptr())) return checked(PySequence_List(value.ptr()));
@@ -88,7 +88,8 @@ nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route) {
 
 // `_parse_value` for a non-empty value text; `source` is the str it came
 // from, if any, returned as it is when the value stays that text.
-Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route) {
+Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route,
+                       const Where &where = {}) {
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     // A quoted number is the number: evaluating its float could only fail.
@@ -97,7 +98,7 @@ Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle sou
                             ? nb::borrow(source)
                             : nb::object(str_from_utf8(v.text));
     if (!v.is_eval) return Value::object(std::move(result));
-    if (route.original(Name::_eval)) return Value::object(eval_text(result, kwargs, route));
+    if (route.original(Name::_eval)) return Value::object(eval_text(result, kwargs, route, where));
     return Value::object(call_with_kwargs(route.get(Name::_eval), {result}, kwargs));
 }
 
@@ -118,11 +119,11 @@ nb::object eval(nb::args args, nb::kwargs kwargs) {
 
 }  // namespace
 
-Value resolve_value(std::string_view value, nb::handle kwargs, Route &route) {
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where) {
     if (!route.original(Name::_parse_value))
         return Value::object(call_with_kwargs(route.get(Name::_parse_value), {str_from_utf8(value)}, kwargs));
     if (value.empty()) return Value::object(nb::none());
-    return parse_value_text(value, kwargs, nb::handle(), route);
+    return parse_value_text(value, kwargs, nb::handle(), route, where);
 }
 
 void def_parse_value(nb::module_ &m) {

@@ -6,6 +6,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "spiceread/notes.hpp"
 #include "spiceread/route.hpp"
 #include "text/value.hpp"
 
@@ -44,7 +45,7 @@ private:
 
 // `_parse_value(value, **kwargs)` on the UTF-8 text of a value, through
 // `route` (a replaced `_parse_value` or `_eval` is called with host objects).
-// `kwargs` is a dict, only read.
-Value resolve_value(std::string_view value, nb::handle kwargs, Route &route);
+// `kwargs` is a dict, only read; a ParseWarning names the statement `where`.
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where = {});
 
 }  // namespace tessel::spiceread
