@@ -16,13 +16,19 @@ inline nb::object checked(PyObject *result) {
     if (!result) throw nb::python_error();
     return nb::steal(result);
 }
+// Throws the pending Python error when a call that answers with a number
+// failed (a negative answer: PyObject_IsInstance, PyDict_SetItem, ...).
+inline int checked(int result) {
+    if (result < 0) throw nb::python_error();
+    return result;
+}
+inline Py_ssize_t checked(Py_ssize_t result) {
+    if (result < 0) throw nb::python_error();
+    return result;
+}
 
 // `bool(value)`.
-inline bool truthy(nb::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
+inline bool truthy(nb::handle value) { return checked(PyObject_IsTrue(value.ptr())) == 1; }
 
 // `container[key]`.
 inline nb::object get_item(nb::handle container, nb::handle key) {
@@ -31,7 +37,7 @@ inline nb::object get_item(nb::handle container, nb::handle key) {
 
 // `d[key] = value` for a dict.
 inline void set_item(nb::handle dict, nb::handle key, nb::handle value) {
-    if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) < 0) throw nb::python_error();
+    checked(PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()));
 }
 
 // `d.get(key)` of a dict: the value, or an invalid object when absent.

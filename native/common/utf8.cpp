@@ -32,4 +32,10 @@ nb::str str_from_utf8(std::string_view utf8) {
     return nb::steal<nb::str>(str);
 }
 
+bool is_identifier(std::string_view utf8) {
+    const int result = PyUnicode_IsIdentifier(str_from_utf8(utf8).ptr());
+    if (result < 0) throw nb::python_error();
+    return result == 1;
+}
+
 }  // namespace tessel

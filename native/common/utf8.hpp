@@ -7,6 +7,7 @@
 // character boundaries turns back into the same str.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 #include <vector>
 
@@ -31,5 +32,29 @@ std::string_view utf8_kept(nb::handle str, std::vector<nb::object> &keep);
 
 // The str of UTF-8 bytes (surrogatepass form allowed).
 nb::str str_from_utf8(std::string_view utf8);
+
+// `str.isidentifier` of the text of UTF-8 bytes.
+bool is_identifier(std::string_view utf8);
+
+// A tuple, or a list, of the str of each of `size` words, made by
+// `make(word)` (str_from_utf8, or a cache of strings).
+template <typename Make>
+nb::tuple tuple_of_words(const std::string_view *words, std::size_t size, Make &&make) {
+    PyObject *tuple = PyTuple_New(static_cast<Py_ssize_t>(size));
+    if (!tuple) throw nb::python_error();
+    nb::tuple result = nb::steal<nb::tuple>(tuple);
+    for (std::size_t k = 0; k < size; ++k)
+        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(k), nb::object(make(words[k])).release().ptr());
+    return result;
+}
+template <typename Make>
+nb::list list_of_words(const std::string_view *words, std::size_t size, Make &&make) {
+    PyObject *list = PyList_New(static_cast<Py_ssize_t>(size));
+    if (!list) throw nb::python_error();
+    nb::list result = nb::steal<nb::list>(list);
+    for (std::size_t k = 0; k < size; ++k)
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(k), nb::object(make(words[k])).release().ptr());
+    return result;
+}
 
 }  // namespace tessel

@@ -50,11 +50,7 @@ public:
         }
         return split;
     }
-    bool is_identifier(std::string_view word) override {
-        int result = PyUnicode_IsIdentifier(str_from_utf8(word).ptr());
-        if (result < 0) throw nb::python_error();
-        return result == 1;
-    }
+    bool is_identifier(std::string_view word) override { return tessel::is_identifier(word); }
     void subckt_opened(const text::Netlist &, std::uint32_t, const text::Words &words) override {
         subckt_words.push_back(words);
     }
@@ -72,11 +68,7 @@ private:
 
 nb::object str(std::string_view text) { return str_from_utf8(text); }
 
-nb::list strs(const std::string_view *words, std::uint32_t size) {
-    nb::list list;
-    for (std::uint32_t k = 0; k < size; ++k) list.append(str(words[k]));
-    return list;
-}
+nb::list strs(const std::string_view *words, std::uint32_t size) { return list_of_words(words, size, str); }
 
 // The "key=value" words of a record, as (key, value text) pairs; a word of
 // more than one "=" is given whole as its key, with None.
@@ -116,7 +108,7 @@ nb::dict read_outline(nb::handle text_arg) {
         } catch (const text::BuildError &error) {
             nb::dict e = new_dict();
             set_item(e, nb::str("kind"), nb::str(kind_name(error.kind)));
-            set_item(e, nb::str("message"), str(error.what()));
+            set_item(e, nb::str("message"), str(error.message));
             set_item(e, nb::str("line"), new_int(error.where.first_line));
             set_item(out, nb::str("error"), e);
         }

@@ -58,7 +58,7 @@ NB_MODULE(pdk_impl, m) {
     def_clean_containers_also_in_cells(m);
     m.attr("__test__") = nb::dict();
 
-    scope().snapshot_originals();
+    scope().snapshot_own();
 }
 
 TESSEL_SINGLE_PHASE_MODULE(pdk)

@@ -12,7 +12,6 @@
 #include <nanobind/nanobind.h>
 
 #include "spiceread/notes.hpp"
-#include "spiceread/route.hpp"
 #include "spiceread/strings.hpp"
 #include "text/netlist.hpp"
 #include "spiceread/values.hpp"
@@ -67,18 +66,5 @@ public:
     // so that the tables are not copied as they grow.
     void reserve_for(std::string_view text);
 };
-
-// Where the relevant lines of a build come from.
-struct LineSource {
-    nb::handle name;      // the path the text came from, or invalid for a stream
-    nb::handle text;      // the netlist text, scanned here (when valid)
-    nb::handle stream;    // the module's own relevant-line stream (when valid)
-    nb::handle iterable;  // any other iterable of lines
-};
-
-// `_parse_into_ir(lines, component_map, **kwargs)` for a checked
-// `component_map`, on the C++ road.  `kwargs` is only read.
-std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb::handle kwargs,
-                             Route &route);
 
 }  // namespace tessel::spiceread

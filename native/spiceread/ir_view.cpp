@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "common/objects.hpp"
+#include "common/utf8.hpp"
+#include "spiceread/process.hpp"
 
 namespace tessel::spiceread {
 
@@ -39,11 +41,7 @@ OwnIrView::OwnIrView(Ir &ir) : ir_(ir) {
 }
 
 nb::object OwnIrView::ports_of(const text::Subckt &s) {
-    nb::object tuple = checked(PyTuple_New(s.ports.size));
-    const std::string_view *words = ir_.netlist.words_of(s.ports);
-    for (std::uint32_t k = 0; k < s.ports.size; ++k)
-        PyTuple_SET_ITEM(tuple.ptr(), k, ir_.str(words[k]).release().ptr());
-    return tuple;
+    return tuple_of_words(ir_.netlist.words_of(s.ports), s.ports.size, [this](std::string_view w) { return ir_.str(w); });
 }
 
 void OwnIrView::subckt(std::size_t k, SubcktView &out) {
@@ -99,35 +97,19 @@ nb::object OwnIrView::local_ports(nb::handle component) {
 
 // --- records ------------------------------------------------------------------
 
-namespace {
-
-struct RecordFields {
-    PyObject *name, *component, *ports, *settings, *children_ids;
-};
-
-const RecordFields &fields() {
-    static const RecordFields f{interned("name"), interned("component"), interned("ports"),
-                                interned("settings"), interned("children_ids")};
-    return f;
-}
-
-}  // namespace
-
 const std::vector<nb::object> &RecordIrView::subckts() {
     if (picked_) return subckts_;
     picked_ = true;
     nb::handle type = route_.get(Name::Subckt);
     nb::object records = checked(PyDict_Values(ir_.ptr()));
     for (nb::handle record : records) {
-        int is_subckt = PyObject_IsInstance(record.ptr(), type.ptr());
-        if (is_subckt < 0) throw nb::python_error();
-        if (is_subckt) subckts_.push_back(nb::borrow(record));
+        if (checked(PyObject_IsInstance(record.ptr(), type.ptr()))) subckts_.push_back(nb::borrow(record));
     }
     return subckts_;
 }
 
 void RecordIrView::describe(nb::handle record, SubcktView &out) {
-    const RecordFields &f = fields();
+    const Interned &f = process().names;
     out.record = nb::borrow(record);
     out.component = get_attr(record, f.component);
     out.ports = get_attr(record, f.ports);
@@ -141,7 +123,7 @@ void RecordIrView::describe(nb::handle record, SubcktView &out) {
 }
 
 std::uint32_t RecordIrView::net_id(nb::handle net) {
-    if (nb::object id = dict_get(ids_, net)) return static_cast<std::uint32_t>(PyLong_AsUnsignedLong(id.ptr()));
+    if (nb::object id = dict_get(ids_, net)) return static_cast<std::uint32_t>(PyLong_AsUnsignedLong(id.ptr()));  // ours: small
     const auto id = static_cast<std::uint32_t>(names_.size());
     set_item(ids_, net, new_int(id));
     names_.push_back(nb::borrow(net));
@@ -153,7 +135,7 @@ void RecordIrView::declared_ports(const SubcktView &subckt, std::vector<std::uin
 }
 
 void RecordIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
-    const RecordFields &f = fields();
+    const Interned &f = process().names;
     nb::handle id = PySequence_Fast_GET_ITEM(subckt.child_ids.ptr(), static_cast<Py_ssize_t>(k));
     nb::object item = dict_get(ir_, id);
     if (!item.is_valid()) raise_error(PyExc_KeyError, id);
@@ -171,7 +153,7 @@ void RecordIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
 
 nb::object RecordIrView::local_ports(nb::handle component) {
     if (!local_.is_valid()) {
-        const RecordFields &f = fields();
+        const Interned &f = process().names;
         nb::dict table = new_dict();
         for (const nb::object &record : subckts()) {
             nb::object ports = get_attr(record, f.ports);

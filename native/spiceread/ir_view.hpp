@@ -10,7 +10,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "spiceread/assembly.hpp"
+#include "spiceread/settings.hpp"
 #include "spiceread/ir.hpp"
 #include "common/objects.hpp"
 

@@ -24,20 +24,11 @@ namespace tessel::spiceread {
 
 namespace {
 
-// Requires an item pulled from an iterable of text to be text.
-void require_str_item(nb::handle item, const char *func) {
-    if (!PyUnicode_Check(item.ptr())) {
-        PyErr_Format(PyExc_TypeError, "%s() expected str items, not %s", func,
-                     Py_TYPE(item.ptr())->tp_name);
-        throw nb::python_error();
-    }
-}
-
 // Pulls items from an iterable, which it turns into an iterator only when
 // first pulled (a generator would not touch its argument before that either).
-class Source {
+class Upstream {
 public:
-    explicit Source(nb::handle iterable) : iterable_(nb::borrow(iterable)) {}
+    explicit Upstream(nb::handle iterable) : iterable_(nb::borrow(iterable)) {}
 
     // The next item; an invalid object at the end.
     nb::object pull() {
@@ -97,7 +88,7 @@ public:
     }
 
 private:
-    Source source_;
+    Upstream source_;
     Op op_;
 };
 
@@ -170,12 +161,10 @@ private:
                 if (!extended_) {
                     Utf8Text first = utf8_of(pending_);
                     joined_.assign(first.view);
-                    surrogates_ = first.surrogates;
                     extended_ = true;
                 }
                 joined_.push_back(' ');
                 joined_.append(text::strip(text.view.substr(1)));
-                surrogates_ = surrogates_ || text.surrogates;
                 continue;
             }
             nb::object out = take_pending();
@@ -190,17 +179,15 @@ private:
                                    : std::move(pending_);
         pending_.reset();
         extended_ = false;
-        surrogates_ = false;
         joined_.clear();
         return out;
     }
 
-    Source source_;
+    Upstream source_;
     nb::object pending_;
     std::string joined_;  // the pending line, once continuations were added
     bool started_ = false;
     bool extended_ = false;
-    bool surrogates_ = false;
 };
 
 class WordStream {
@@ -220,9 +207,10 @@ private:
     text::WordSplitter splitter_;
 };
 
-class RelevantLines {
+// `_iter_relevant_lines`' own stream: the scanner's lines as host strings.
+class LineStream {
 public:
-    explicit RelevantLines(nb::str content) : stream_(std::move(content)) {}
+    explicit LineStream(nb::str content) : stream_(std::move(content)) {}
 
     nb::object next() {
         text::RelevantLine line;
@@ -290,11 +278,6 @@ nb::object new_stream(Args &&...args) {
     return nb::cast(T(std::forward<Args>(args)...), nb::rv_policy::move);
 }
 
-nb::object relevant_lines(nb::handle content) {
-    Route route;
-    return iter_relevant_lines(content, route);
-}
-
 nb::object split_comments(nb::handle line) {
     nb::str str = exact_str(line, "_split_comments", "line");
     Utf8Text text = utf8_of(str);
@@ -343,67 +326,73 @@ nb::object call_chain(const Chain &self, nb::args args, nb::kwargs kwargs) {
 
 }  // namespace
 
-nb::object iter_relevant_lines(nb::handle content, Route &route) {
+nb::object RelevantLines::object() const {
+    return text.is_valid() ? new_stream<LineStream>(text) : lines;
+}
+
+RelevantLines relevant_lines(nb::handle content, Route &route) {
+    if (!route.own(Name::_iter_relevant_lines)) return {{}, call(route.get(Name::_iter_relevant_lines), content)};
     nb::str text = exact_str(content, "_iter_relevant_lines", "content");
-    if (route.native_line_stages()) return new_stream<RelevantLines>(std::move(text));
+    if (route.own({Name::_chain, Name::_strip_lines, Name::_join_continuations, Name::_standardize_spaces,
+                   Name::_filter_empty}))
+        return {std::move(text), {}};
     nb::object lines = checked(PyUnicode_Splitlines(text.ptr(), 0));
     nb::handle strip = route.get(Name::_strip_lines);
     nb::object chained = call_with(route.get(Name::_chain),
                                    {strip, route.get(Name::_join_continuations),
                                     route.get(Name::_standardize_spaces), strip,
                                     route.get(Name::_filter_empty)});
-    return call(chained, lines);
+    return {{}, call(chained, lines)};
 }
 
 RelevantLineStream *as_relevant_line_stream(nb::handle lines) {
-    if (!nb::isinstance<RelevantLines>(lines)) return nullptr;
-    return &nb::inst_ptr<RelevantLines>(lines)->stream();
+    if (!nb::isinstance<LineStream>(lines)) return nullptr;
+    return &nb::inst_ptr<LineStream>(lines)->stream();
 }
 
-void def_split_comments(nb::module_ &m) {
-    m.def("_split_comments", &split_comments, nb::arg("line"));
+void def_split_comments(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &split_comments, nb::arg("line"), nb::sig(signature));
 }
 
-void def_split_words(nb::module_ &m) {
+void def_split_words(nb::module_ &m, const char *name, const char *signature) {
     def_stream_type<WordStream>(m, "_word_stream");
-    m.def("_split_words", [](nb::handle line) {
-        return new_stream<WordStream>(exact_str(line, "_split_words", "line"));
-    }, nb::arg("line"));
+    m.def(name, [](nb::handle line) { return new_stream<WordStream>(exact_str(line, "_split_words", "line")); },
+          nb::arg("line"), nb::sig(signature));
 }
 
-void def_chain(nb::module_ &m) {
+void def_chain(nb::module_ &m, const char *name, const char *signature) {
     hide_type(m, nb::class_<Chain>(m, "_chained").def("__call__", &call_chain), "_chained");
-    m.def("_chain", &chain);
+    m.def(name, &chain, nb::sig(signature));
 }
 
-void def_strip_lines(nb::module_ &m) {
-    def_stream_type<StripStream>(m, "_strip_stream");
-    m.def("_strip_lines", [](nb::handle lines) { return new_stream<StripStream>(lines); },
-          nb::arg("lines"));
+template <typename Stream>
+void def_stage(nb::module_ &m, const char *name, const char *signature, const char *type_name) {
+    def_stream_type<Stream>(m, type_name);
+    m.def(name, [](nb::handle lines) { return new_stream<Stream>(lines); }, nb::arg("lines"), nb::sig(signature));
 }
 
-void def_join_continuations(nb::module_ &m) {
-    def_stream_type<JoinStream>(m, "_join_stream");
-    m.def("_join_continuations",
-          [](nb::handle lines) { return new_stream<JoinStream>(lines); }, nb::arg("lines"));
+void def_strip_lines(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<StripStream>(m, name, signature, "_strip_stream");
 }
 
-void def_standardize_spaces(nb::module_ &m) {
-    def_stream_type<StandardizeStream>(m, "_standardize_stream");
-    m.def("_standardize_spaces",
-          [](nb::handle lines) { return new_stream<StandardizeStream>(lines); },
-          nb::arg("lines"));
+void def_join_continuations(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<JoinStream>(m, name, signature, "_join_stream");
 }
 
-void def_filter_empty(nb::module_ &m) {
-    def_stream_type<FilterStream>(m, "_filter_stream");
-    m.def("_filter_empty", [](nb::handle lines) { return new_stream<FilterStream>(lines); },
-          nb::arg("lines"));
+void def_standardize_spaces(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<StandardizeStream>(m, name, signature, "_standardize_stream");
 }
 
-void def_iter_relevant_lines(nb::module_ &m) {
-    def_stream_type<RelevantLines>(m, "_relevant_line_stream");
-    m.def("_iter_relevant_lines", &relevant_lines, nb::arg("content"));
+void def_filter_empty(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<FilterStream>(m, name, signature, "_filter_stream");
+}
+
+void def_iter_relevant_lines(nb::module_ &m, const char *name, const char *signature) {
+    def_stream_type<LineStream>(m, "_relevant_line_stream");
+    m.def(name, [](nb::handle content) {
+        Route route;
+        return relevant_lines(content, route).object();
+    }, nb::arg("content"), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

@@ -1,7 +1,10 @@
 #include "spiceread/notes.hpp"
 
+#include <string>
+
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
+#include "spiceread/process.hpp"
 #include "text/chars.hpp"
 
 namespace tessel::spiceread {
@@ -22,8 +25,7 @@ std::string shortened(std::string_view text) {
 }
 
 bool has_notes(nb::handle error) {
-    static PyObject *const notes = interned("__notes__");
-    nb::object found = nb::steal(PyObject_GetAttr(error.ptr(), notes));
+    nb::object found = nb::steal(PyObject_GetAttr(error.ptr(), process().names.notes));
     if (!found.is_valid()) PyErr_Clear();
     return found.is_valid();
 }
@@ -31,8 +33,8 @@ bool has_notes(nb::handle error) {
 }  // namespace
 
 void Source::add_note(nb::python_error &error, nb::handle note) {
-    static PyObject *const add = interned("add_note");
-    nb::object result = nb::steal(PyObject_CallMethodOneArg(error.value().ptr(), add, note.ptr()));
+    nb::object result =
+        nb::steal(PyObject_CallMethodOneArg(error.value().ptr(), process().names.add_note, note.ptr()));
     if (!result.is_valid()) PyErr_Clear();  // the error at hand is what the caller must see
 }
 

@@ -1,6 +1,5 @@
 // The texts a reading makes: host strings for words (one shared object per
-// recurring word), the keys of the netlist dictionary, positional port names
-// and instance ports ("R1,minus").
+// recurring word), positional port names and instance ports ("R1,minus").
 #pragma once
 
 #include <cstdint>
@@ -35,16 +34,9 @@ private:
     std::unique_ptr<Slot[]> slots_;
 };
 
-// Keys of the netlist dictionary, interned once: every netlist and every
-// instance shares these objects instead of making its own.
-struct NetlistKeys {
-    PyObject *instances, *connections, *ports, *settings, *placements, *component;
-};
-const NetlistKeys &netlist_keys();
-
 // "o" followed by i + 1: the name of terminal i when the component has no
 // name for it.  Small positions share one object for the process.
-nb::str positional_port(Py_ssize_t i);
+nb::object positional_port(Py_ssize_t i);
 
 // `f"{name},{port}"`, in one allocation when both are exact str.
 nb::object join_instance_port(nb::handle name, nb::handle port);

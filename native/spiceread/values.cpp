@@ -17,6 +17,7 @@
 #include "common/utf8.hpp"
 #include "common/warnings.hpp"
 #include "spiceread/module.hpp"
+#include "spiceread/process.hpp"
 #include "text/value.hpp"
 
 namespace tessel::spiceread {
@@ -60,7 +61,7 @@ constexpr const char *kUnresolvedFormat =
 // context, as an exception raised in an `except` block does.
 void warn_unresolved(nb::handle text, const nb::python_error &cause, const Where &where) {
     try {
-        warn_caller(parse_warning_type(),
+        warn_caller(process().parse_warning,
                     checked(PyUnicode_FromFormat(kUnresolvedFormat, text.ptr(), text.ptr())), where.note());
     } catch (nb::python_error &raised) {
         nb::object context = nb::borrow(cause.value());
@@ -98,7 +99,7 @@ Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle sou
                             ? nb::borrow(source)
                             : nb::object(str_from_utf8(v.text));
     if (!v.is_eval) return Value::object(std::move(result));
-    if (route.original(Name::_eval)) return Value::object(eval_text(result, kwargs, route, where));
+    if (route.own(Name::_eval)) return Value::object(eval_text(result, kwargs, route, where));
     return Value::object(call_with_kwargs(route.get(Name::_eval), {result}, kwargs));
 }
 
@@ -120,18 +121,18 @@ nb::object eval(nb::args args, nb::kwargs kwargs) {
 }  // namespace
 
 Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where) {
-    if (!route.original(Name::_parse_value))
+    if (!route.own(Name::_parse_value))
         return Value::object(call_with_kwargs(route.get(Name::_parse_value), {str_from_utf8(value)}, kwargs));
     if (value.empty()) return Value::object(nb::none());
     return parse_value_text(value, kwargs, nb::handle(), route, where);
 }
 
-void def_parse_value(nb::module_ &m) {
-    m.def("_parse_value", &parse_value, nb::sig("def _parse_value(value, /, **kwargs)"));
+void def_parse_value(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &parse_value, nb::sig(signature));
 }
 
-void def_eval(nb::module_ &m) {
-    m.def("_eval", &eval, nb::sig("def _eval(key_or_value: str, /, **kwargs)"));
+void def_eval(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &eval, nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

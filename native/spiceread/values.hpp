@@ -8,7 +8,9 @@
 
 #include "spiceread/notes.hpp"
 #include "spiceread/route.hpp"
+#include "common/unpack.hpp"
 #include "text/value.hpp"
+#include "text/words.hpp"
 
 namespace tessel::spiceread {
 
@@ -47,5 +49,18 @@ private:
 // `route` (a replaced `_parse_value` or `_eval` is called with host objects).
 // `kwargs` is a dict, only read; a ParseWarning names the statement `where`.
 Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where = {});
+
+// The settings of a record's words, in the order written: `add(key, value)`
+// for each "key=value" word (`_get_ir_settings` on the C++ road).  A word
+// of two or more "=" fails as unpacking it would.
+template <typename Add>
+void read_settings(const text::Words &words, nb::handle kwargs, Route &route, const Where &where, Add &&add) {
+    for (std::string_view word : words) {
+        text::SettingWord setting = text::split_setting(word);
+        if (setting.parts == 1) continue;
+        if (setting.parts != 2) raise_unpack(2, setting.parts);
+        add(setting.key, resolve_value(setting.value, kwargs, route, where));
+    }
+}
 
 }  // namespace tessel::spiceread

@@ -20,7 +20,16 @@ Span NetlistBuilder::pool(const Words &words) {
 void NetlistBuilder::feed(std::string_view line, Position where) {
     const std::uint32_t id = ++ir_.lines;
     steps_.line_begun(id, where);
-    CommentSplit split = steps_.split_comments(line);
+    read(id, where, steps_.split_comments(line));
+}
+
+void NetlistBuilder::feed_split(const CommentSplit &split, Position where) {
+    const std::uint32_t id = ++ir_.lines;
+    steps_.line_begun(id, where);
+    read(id, where, split);
+}
+
+void NetlistBuilder::read(std::uint32_t id, Position where, const CommentSplit &split) {
     if (!split.comment.empty()) ir_.comments.push_back({id, split.comment});
     if (split.statement.empty()) return;
     words_.clear();

@@ -89,11 +89,12 @@ public:
         ElementWithoutComponent,  // no positional word for the component
     };
     BuildError(Kind kind, std::string message, std::uint32_t id, Position where)
-        : std::runtime_error(std::move(message)), kind(kind), id(id), where(where) {}
+        : std::runtime_error(message), kind(kind), id(id), where(where), message(std::move(message)) {}
 
     Kind kind;
     std::uint32_t id;
     Position where;
+    std::string message;  // the whole message (what() stops at a NUL)
 };
 
 class Steps {
@@ -129,8 +130,12 @@ public:
     // One relevant line; `line` must stay valid as long as the netlist (or
     // be stored in its arena).  Throws BuildError for a refused statement.
     void feed(std::string_view line, Position where);
+    // One relevant line whose comment the caller has split off already (its
+    // parts must stay valid likewise); `Steps::split_comments` is not asked.
+    void feed_split(const CommentSplit &split, Position where);
 
 private:
+    void read(std::uint32_t id, Position where, const CommentSplit &split);
     void command(std::uint32_t id, Position where);
     void element(std::uint32_t id, Position where, std::string_view comment);
     Span pool(const Words &words);

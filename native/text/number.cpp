@@ -184,19 +184,20 @@ FloatScan scan_unsigned(std::string_view text, bool negative, int shift) {
     if (!decimal.valid) return {FloatKind::not_number, 0.0};
 
     double value = 0.0;
-    if (!decimal.small || !exact_product(decimal.significand, decimal.exponent + shift, value)) {
-        std::string moved;
-        if (shift != 0) {
-            moved = shifted_text(text, shift);
-            text = moved;
-        }
-        const char *end = text.data() + text.size();
-        auto [stop, error] = std::from_chars(text.data(), end, value);
-        if (error == std::errc::result_out_of_range)
-            value = leading_exponent(text) >= 0 ? infinity : 0.0;
-        else if (error != std::errc() || stop != end)
-            return {FloatKind::undecided, 0.0};  // cannot happen; let the host judge
+    const std::int64_t exponent = decimal.exponent + shift;
+    if (decimal.small && exact_product(decimal.significand, exponent, value))
+        return {FloatKind::number, negative ? -value : value, decimal.significand, exponent, true};
+    std::string moved;
+    if (shift != 0) {
+        moved = shifted_text(text, shift);
+        text = moved;
     }
+    const char *end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error == std::errc::result_out_of_range)
+        value = leading_exponent(text) >= 0 ? infinity : 0.0;
+    else if (error != std::errc() || stop != end)
+        return {FloatKind::undecided, 0.0};  // cannot happen; let the host judge
     return {FloatKind::number, negative ? -value : value};
 }
 
@@ -258,7 +259,7 @@ FloatScan scan_float(std::string_view text, int shift) noexcept {
     if (impossible) return {FloatKind::not_number, 0.0};
     double value = 0.0;
     if (plain && digits > 0 && digits <= 15 && exact_product(significand, shift - fraction, value))
-        return {FloatKind::number, text.front() == '-' ? -value : value};
+        return {FloatKind::number, text.front() == '-' ? -value : value, significand, shift - fraction, true};
 
     std::size_t begin = 0, end = text.size();
     while (begin < end && is_space(text[begin])) ++begin;
@@ -299,6 +300,13 @@ int scale_exponent(std::string_view unit) noexcept {
 double scale_factor(std::string_view unit) noexcept {
     const int exponent = scale_exponent(unit);
     return exponent == 0 ? 1.0 : 1.0 / kPowers[-exponent];
+}
+
+double rescaled(const FloatScan &scan, int more) noexcept {
+    double value = 0.0;
+    if (!scan.decimal || !exact_product(scan.significand, scan.exponent + more, value))
+        return std::numeric_limits<double>::quiet_NaN();
+    return std::signbit(scan.value) ? -value : value;
 }
 
 double shift_decimal(double value, int shift) noexcept {

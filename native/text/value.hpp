@@ -56,8 +56,10 @@ std::optional<Number> value_number(const ValueText &v, AsciiNumber &&ascii_numbe
         }
         if (scan.kind != FloatKind::number) return std::nullopt;
         Number number{scan.value, std::numeric_limits<double>::quiet_NaN()};
-        if (is_probably_metres(scan.value))
-            number.micrometres = scan_float(text, shift + kMicrometresShift).value;
+        if (is_probably_metres(scan.value)) {
+            number.micrometres = rescaled(scan, kMicrometresShift);
+            if (std::isnan(number.micrometres)) number.micrometres = scan_float(text, shift + kMicrometresShift).value;
+        }
         return number;
     };
     if (std::optional<Number> number = settle(v.whole, v.text, 0)) return number;

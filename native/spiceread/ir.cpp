@@ -1,15 +1,10 @@
-// The IR as Python sees it: `Subckt` and `Conn` records keyed by line id,
-// and the builder's per-statement steps as functions of host lists.
+// A reading's IR, and the Python records made from it.
 #include "spiceread/ir.hpp"
 
 #include <algorithm>
 
-#include "common/args.hpp"
-#include "common/checks.hpp"
 #include "common/objects.hpp"
-#include "common/unpack.hpp"
 #include "common/utf8.hpp"
-#include "spiceread/module.hpp"
 #include "spiceread/records.hpp"
 
 namespace tessel::spiceread {
@@ -43,14 +38,13 @@ nb::object Ir::settings_dict(const SettingsRef &ref) {
 
 namespace {
 
+// The untracked tuple of words of the IR.
 nb::tuple tuple_of(Ir &ir, const std::string_view *words, std::uint32_t size) {
-    nb::object tuple = checked(PyTuple_New(size));
-    for (std::uint32_t k = 0; k < size; ++k)
-        PyTuple_SET_ITEM(tuple.ptr(), k, ir.str(words[k]).release().ptr());
+    nb::tuple tuple = tuple_of_words(words, size, [&](std::string_view w) { return ir.str(w); });
     // A tuple of strings cannot be part of a cycle; the collector would stop
     // tracking it at its next pass anyway, after walking it once more.
     PyObject_GC_UnTrack(tuple.ptr());
-    return nb::steal<nb::tuple>(tuple.release());
+    return tuple;
 }
 
 // Pauses the cyclic garbage collector while records are made: no code but
@@ -108,98 +102,6 @@ nb::object Ir::to_python() {
         set_item(ir, new_int(s.id), record);
     }
     return nb::make_tuple(ir, comments);
-}
-
-namespace {
-
-// The items of an iterable of words, as views kept alive by `keep`.
-void words_of(nb::handle iterable, const char *func, text::Words &out, std::vector<nb::object> &keep) {
-    for (nb::handle item : iterable) {
-        if (!PyUnicode_Check(item.ptr())) {
-            PyErr_Format(PyExc_TypeError, "%s() expected str items, not %s", func,
-                         Py_TYPE(item.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        out.push_back(utf8_kept(item, keep));
-    }
-}
-
-nb::list list_of(const text::Words &words) {
-    nb::list list;
-    for (std::string_view w : words) list.append(str_from_utf8(w));
-    return list;
-}
-
-bool host_identifier(std::string_view word) {
-    int result = PyUnicode_IsIdentifier(str_from_utf8(word).ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
-
-nb::object handle_sources(nb::handle words) {
-    std::vector<nb::object> keep;
-    text::Words list;
-    words_of(words, "_handle_sources", list, keep);
-    text::Arena arena;
-    text::rewrite_sources(list, arena, host_identifier);
-    return list_of(list);
-}
-
-nb::object get_parent_id(nb::handle parents) {
-    nb::list list = exact_list(parents, "_get_parent_id", "parents");
-    const Py_ssize_t size = PyList_GET_SIZE(list.ptr());
-    if (size == 0) return nb::int_(0);
-    return nb::handle(PyList_GET_ITEM(list.ptr(), size - 1)).attr("id");
-}
-
-nb::object get_ir_ports(nb::handle words) {
-    exact_list(words, "_get_ir_ports", "words");
-    nb::list kept;
-    for (nb::handle w : words) {
-        if (!PyUnicode_Check(w.ptr())) {
-            PyErr_Format(PyExc_TypeError, "_get_ir_ports() expected str items, not %s",
-                         Py_TYPE(w.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        if (PyUnicode_FindChar(w.ptr(), '=', 0, PyUnicode_GET_LENGTH(w.ptr()), 1) == -1) kept.append(w);
-    }
-    return nb::tuple(kept);
-}
-
-nb::object get_ir_settings(nb::args args, nb::kwargs kwargs) {
-    BoundArgs bound = bind_args("_get_ir_settings", args, kwargs, {"words"});
-    exact_list(bound.params[0], "_get_ir_settings", "words");
-    std::vector<nb::object> keep;
-    text::Words words;
-    words_of(bound.params[0], "_get_ir_settings", words, keep);
-    Route route;
-    nb::dict settings = new_dict();
-    for (std::string_view word : words) {
-        text::SettingWord setting = text::split_setting(word);
-        if (setting.parts == 1) continue;
-        if (setting.parts != 2) raise_unpack(2, setting.parts);
-        nb::object key = str_from_utf8(setting.key);
-        set_item(settings, key, resolve_value(setting.value, bound.kwargs, route).get());
-    }
-    return settings;
-}
-
-}  // namespace
-
-void def_handle_sources(nb::module_ &m) {
-    m.def("_handle_sources", &handle_sources, nb::arg("words"));
-}
-
-void def_get_parent_id(nb::module_ &m) {
-    m.def("_get_parent_id", &get_parent_id, nb::arg("parents"));
-}
-
-void def_get_ir_ports(nb::module_ &m) {
-    m.def("_get_ir_ports", &get_ir_ports, nb::arg("words"));
-}
-
-void def_get_ir_settings(nb::module_ &m) {
-    m.def("_get_ir_settings", &get_ir_settings);
 }
 
 }  // namespace tessel::spiceread
