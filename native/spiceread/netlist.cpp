@@ -147,23 +147,39 @@ bool may_hold_comma(PyObject *text) {
     if (!PyUnicode_CheckExact(text)) return true;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     if (PyUnicode_IS_ASCII(text)) return std::memchr(PyUnicode_DATA(text), ',', static_cast<std::size_t>(n));
-    return PyUnicode_FindChar(text, ',', 0, n, 1) != -1;
+    const Py_ssize_t at = PyUnicode_FindChar(text, ',', 0, n, 1);
+    if (at == -2) throw nb::python_error();
+    return at >= 0;
 }
 
-// Port patching renames only on instances of a sub-netlist that has ports,
-// and fails only on an instance port without exactly one comma.  For
-// netlists a reading made itself, this keeps track of both on the way, so
-// that the patch is skipped when it could change nothing.
+// Whether a port name may be a key of a port map: "o" and digits (anything
+// but an exact str might be equal to one).
+bool may_be_positional(PyObject *port) {
+    if (!PyUnicode_CheckExact(port) || !PyUnicode_IS_ASCII(port)) return true;
+    const char *text = static_cast<const char *>(PyUnicode_DATA(port));
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(port);
+    if (n < 2 || text[0] != 'o') return false;
+    for (Py_ssize_t i = 1; i < n; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+// Port patching renames only names of the form "o<n>" on instances of a
+// sub-netlist that has ports, and fails only on an instance port without
+// exactly one comma.  For netlists a reading made itself, this keeps track of
+// both on the way, so that the patch is skipped when it could change nothing.
 class PatchWatch {
 public:
-    void instance(nb::handle component, nb::handle name) {
-        if (std::find(std::begin(recent_), std::end(recent_), component.ptr()) == std::end(recent_)) {
-            checked(PySet_Add(used_.ptr(), component.ptr()));
-            recent_[next_++ % std::size(recent_)] = component.ptr();
-        }
-        commas_ = commas_ || may_hold_comma(name.ptr());
+    void instance(nb::handle name) { commas_ = commas_ || may_hold_comma(name.ptr()); }
+    // A terminal's port name; `named`: it came from the component's names.
+    void terminal(nb::handle component, nb::handle port, bool named) {
+        if (named) commas_ = commas_ || may_hold_comma(port.ptr());
+        if (!may_be_positional(port.ptr()) ||
+            std::find(std::begin(recent_), std::end(recent_), component.ptr()) != std::end(recent_))
+            return;
+        checked(PySet_Add(used_.ptr(), component.ptr()));
+        recent_[next_++ % std::size(recent_)] = component.ptr();
     }
-    void port_name(nb::handle port) { commas_ = commas_ || may_hold_comma(port.ptr()); }
 
     // Whether the patch could change `built`, what the circuit library made
     // of `nets` (the circuit library as loaded hands the netlists back as they are).
@@ -209,7 +225,7 @@ public:
         set_item(instance, keys.component, child.component);
         set_item(instance, keys.settings, patch_settings(child.settings, keymap_, route_));
         set_item(instances_, child.name, instance);
-        if (watch_) watch_->instance(child.component, child.name);
+        if (watch_) watch_->instance(child.name);
 
         if (child.has_comment) {
             nb::object placement =
@@ -224,7 +240,7 @@ public:
             if (item_ports.is_none()) raise_unknown_ports(child);
             bool named = false;
             nb::object port = port_name(item_ports, static_cast<Py_ssize_t>(i), route_, named);
-            if (watch_ && named) watch_->port_name(port);
+            if (watch_) watch_->terminal(child.component, port, named);
             nb::object instance_port = join_instance_port(name, port);
             const std::uint32_t net = child.nets[i];
             if (net < declared_.size() && declared_[net]) {
