@@ -12,7 +12,7 @@
 #include <nanobind/nanobind.h>
 
 #include "spiceread/notes.hpp"
-#include "spiceread/strings.hpp"
+#include "common/str_cache.hpp"
 #include "text/netlist.hpp"
 #include "spiceread/values.hpp"
 

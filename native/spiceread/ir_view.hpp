@@ -11,25 +11,13 @@
 #include <nanobind/nanobind.h>
 
 #include "spiceread/settings.hpp"
+#include "text/numbering.hpp"
 #include "spiceread/ir.hpp"
 #include "common/objects.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
-
-// Small numbers for the distinct texts of one subcircuit, in order of first
-// mention.
-class TextIds {
-public:
-    void clear();
-    std::uint32_t id(std::string_view text);
-    std::string_view text(std::uint32_t id) const { return texts_[id]; }
-
-private:
-    std::vector<std::string_view> texts_;
-    std::vector<std::uint32_t> slots_;  // id + 1, or 0 for an empty slot
-};
 
 struct SubcktView {
     nb::object component;
@@ -94,7 +82,7 @@ private:
     nb::object ports_of(const text::Subckt &s);
 
     Ir &ir_;
-    TextIds nets_;
+    text::TextIds nets_;
     std::vector<std::uint32_t> subckts_;  // closed subcircuits, in the IR's order
     nb::object local_;
 };

@@ -297,31 +297,14 @@ nb::object chain(nb::args funcs, nb::kwargs kwargs) {
 
 // The composed function takes one argument, `x`, by position or by name.
 nb::object call_chain(const Chain &self, nb::args args, nb::kwargs kwargs) {
-    const Py_ssize_t given = static_cast<Py_ssize_t>(args.size());
-    if (given > 1) {
-        PyErr_Format(PyExc_TypeError,
-                     "f() takes 1 positional argument but %zd were given", given);
-        throw nb::python_error();
-    }
-    nb::object x;
-    if (given == 1) x = args[0];
-    if (PyDict_GET_SIZE(kwargs.ptr()) != 0) {
-        if (given == 0 && PyDict_GET_SIZE(kwargs.ptr()) == 1 && kwargs.contains("x")) {
-            x = kwargs["x"];
-        } else if (given == 1 && kwargs.contains("x")) {
-            PyErr_SetString(PyExc_TypeError, "f() got multiple values for argument 'x'");
-            throw nb::python_error();
-        } else {
-            nb::dict rest = nb::borrow<nb::dict>(PyDict_Copy(kwargs.ptr()));
-            if (rest.contains("x")) PyDict_DelItemString(rest.ptr(), "x");
-            raise_unexpected_keyword("f", rest);
-        }
-    }
-    if (!x.is_valid()) {
-        PyErr_SetString(PyExc_TypeError, "f() missing 1 required positional argument: 'x'");
-        throw nb::python_error();
-    }
-    return self.call(std::move(x));
+    // As Python binds `def f(x)`: an unknown keyword first, then the count.
+    nb::object unknown = checked(PyDict_Copy(kwargs.ptr()));
+    if (checked(PyDict_Contains(unknown.ptr(), nb::str("x").ptr()))) checked(PyDict_DelItemString(unknown.ptr(), "x"));
+    if (PyDict_GET_SIZE(unknown.ptr()) != 0) raise_unexpected_keyword("f", unknown);
+    BoundArgs bound = bind_args("f", args, kwargs, {"x"});
+    if (PyDict_GET_SIZE(bound.kwargs.ptr()) != 0)
+        raise_error(PyExc_TypeError, nb::str("f() got multiple values for argument 'x'"));
+    return self.call(bound.params[0]);
 }
 
 }  // namespace

@@ -5,24 +5,10 @@
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
 #include "spiceread/process.hpp"
-#include "text/chars.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
-
-constexpr std::size_t kShown = 120;  // characters of a statement a note shows
-
-// `text` cut to about `kShown` characters, at a character boundary.
-std::string shortened(std::string_view text) {
-    std::size_t chars = 0, cut = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-        if (++chars == kShown - 2) cut = i;
-        if (chars > kShown) return std::string(text.substr(0, cut)) + "...";
-    }
-    return std::string(text);
-}
 
 bool has_notes(nb::handle error) {
     nb::object found = nb::steal(PyObject_GetAttr(error.ptr(), process().names.notes));
@@ -45,11 +31,9 @@ void Source::note(nb::python_error &error, text::Position where) const {
 
 nb::object Source::note_for(text::Position where) const {
     if (!where.known() || !name.is_valid()) return {};
-    std::string statement(text::strip(text::raw_line(this->text, where.first_line)));
-    if (where.last_line > where.first_line) statement += " ...";
     // A str's own lone surrogates come back as they were; bytes of a file
     // that do not decode (the note of a decoding error) are shown escaped.
-    const std::string shown = shortened(statement);
+    const std::string shown = text::statement_shown(this->text, where);
     nb::object line;
     try {
         line = str_from_utf8(shown);

@@ -9,37 +9,6 @@
 
 namespace tessel::spiceread {
 
-std::uint64_t hash_bytes(std::string_view text) {
-    const char *p = text.data();
-    std::size_t n = text.size();
-    std::uint64_t h = n * 0x9E3779B97F4A7C15ull;
-    for (; n >= 8; p += 8, n -= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 32;
-    }
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
-    return h ^ (h >> 29);
-}
-
-StrCache::StrCache() : slots_(new Slot[kSlots]) {}
-
-nb::object StrCache::get(std::string_view text) {
-    if (text.size() > kMaxSize) return str_from_utf8(text);
-    Slot &slot = slots_[hash_bytes(text) & (kSlots - 1)];
-    if (slot.str.is_valid() && slot.size == text.size() &&
-        std::memcmp(slot.bytes, text.data(), text.size()) == 0)
-        return slot.str;
-    nb::str str = str_from_utf8(text);
-    slot.str = str;
-    slot.size = static_cast<std::uint8_t>(text.size());
-    std::memcpy(slot.bytes, text.data(), text.size());
-    return str;
-}
-
 nb::object positional_port(Py_ssize_t i) {
     if (static_cast<std::size_t>(i) < Process::kPositional)
         return nb::borrow(process().positional[static_cast<std::size_t>(i)]);
