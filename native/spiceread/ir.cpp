@@ -1,8 +1,6 @@
 // A reading's IR, and the Python records made from it.
 #include "spiceread/ir.hpp"
 
-#include <algorithm>
-
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
 #include "spiceread/records.hpp"
@@ -17,15 +15,9 @@ nb::object Ir::component(std::string_view written) {
 }
 
 void Ir::reserve_for(std::string_view text) {
-    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-    netlist.elements.reserve(lines);
-    netlist.order.reserve(lines);
-    netlist.comments.reserve(lines);
-    netlist.children.reserve(lines);
+    const std::size_t lines = netlist.reserve_for(text);
     element_settings.reserve(lines);
-    // Lines of a few nets and settings each; more only grows the tables.
-    netlist.words.reserve(lines * 4);
-    settings.reserve(lines * 3);
+    settings.reserve(lines * 3);  // a few settings a line; more only grows the table
 }
 
 nb::object Ir::settings_dict(const SettingsRef &ref) {

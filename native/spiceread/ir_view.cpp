@@ -57,17 +57,21 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.where = e.where;
 }
 
-nb::object OwnIrView::local_ports(nb::handle component) {
+nb::object IrView::local_ports(nb::handle component) {
     if (!local_.is_valid()) {
         nb::dict table = new_dict();
-        for (std::uint32_t index : subckts_) {
-            const text::Subckt &s = ir_.netlist.subckts[index];
-            set_item(table, ir_.component(s.component), ports_of(s));
-        }
+        declared_port_lists(table);
         local_ = std::move(table);
     }
     nb::object ports = dict_get(local_, component);
     return ports.is_valid() ? ports : nb::none();
+}
+
+void OwnIrView::declared_port_lists(const nb::dict &table) {
+    for (std::uint32_t index : subckts_) {
+        const text::Subckt &s = ir_.netlist.subckts[index];
+        set_item(table, ir_.component(s.component), ports_of(s));
+    }
 }
 
 // --- records ------------------------------------------------------------------
@@ -126,19 +130,13 @@ void RecordIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.where = {};
 }
 
-nb::object RecordIrView::local_ports(nb::handle component) {
-    if (!local_.is_valid()) {
-        const Interned &f = process().names;
-        nb::dict table = new_dict();
-        for (const nb::object &record : subckts()) {
-            nb::object ports = get_attr(record, f.ports);
-            // Only a tuple of names can stand for a port list.
-            if (PyTuple_CheckExact(ports.ptr())) set_item(table, get_attr(record, f.component), ports);
-        }
-        local_ = std::move(table);
+void RecordIrView::declared_port_lists(const nb::dict &table) {
+    const Interned &f = process().names;
+    for (const nb::object &record : subckts()) {
+        nb::object ports = get_attr(record, f.ports);
+        // Only a tuple of names can stand for a port list.
+        if (PyTuple_CheckExact(ports.ptr())) set_item(table, get_attr(record, f.component), ports);
     }
-    nb::object ports = dict_get(local_, component);
-    return ports.is_valid() ? ports : nb::none();
 }
 
 }  // namespace tessel::spiceread

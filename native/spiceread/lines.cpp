@@ -8,13 +8,12 @@
 // stage-by-stage definition says.
 #include "spiceread/lines.hpp"
 
-#include <exception>
-#include <new>
 #include <utility>
 #include <vector>
 
 #include "common/args.hpp"
 #include "common/checks.hpp"
+#include "common/streams.hpp"
 #include "common/objects.hpp"
 #include "spiceread/module.hpp"
 #include "text/chars.hpp"
@@ -23,40 +22,6 @@
 namespace tessel::spiceread {
 
 namespace {
-
-// Pulls items from an iterable, which it turns into an iterator only when
-// first pulled (a generator would not touch its argument before that either).
-class Upstream {
-public:
-    explicit Upstream(nb::handle iterable) : iterable_(nb::borrow(iterable)) {}
-
-    // The next item; an invalid object at the end.
-    nb::object pull() {
-        if (!iterator_.is_valid()) {
-            if (!iterable_.is_valid()) return {};
-            iterator_ = nb::steal(PyObject_GetIter(iterable_.ptr()));
-            iterable_.reset();
-            if (!iterator_.is_valid()) throw nb::python_error();
-        }
-        PyObject *item = PyIter_Next(iterator_.ptr());
-        if (!item) {
-            iterator_.reset();
-            if (PyErr_Occurred()) throw nb::python_error();
-            return {};
-        }
-        return nb::steal(item);
-    }
-
-    // Drops the upstream for good (end of the stream, or a failure in it).
-    void finish() {
-        iterable_.reset();
-        iterator_.reset();
-    }
-
-private:
-    nb::object iterable_;
-    nb::object iterator_;
-};
 
 // The result of a one-line transformation: `item` itself when nothing
 // changed and it is an exact str, else a new str.
@@ -207,23 +172,6 @@ private:
     text::WordSplitter splitter_;
 };
 
-// `_iter_relevant_lines`' own stream: the scanner's lines as host strings.
-class LineStream {
-public:
-    explicit LineStream(nb::str content) : stream_(std::move(content)) {}
-
-    nb::object next() {
-        text::RelevantLine line;
-        if (!stream_.next(line)) return {};
-        return str_from_utf8(line.text);
-    }
-
-    RelevantLineStream &stream() { return stream_; }
-
-private:
-    RelevantLineStream stream_;
-};
-
 // `_chain(*funcs)`: the function list is fixed when `_chain` is called.
 class Chain {
 public:
@@ -237,46 +185,6 @@ public:
 private:
     std::vector<nb::object> funcs_;
 };
-
-PyObject *iter_self(PyObject *self) { return Py_NewRef(self); }
-
-template <typename T>
-PyObject *stream_next(PyObject *self) noexcept {
-    try {
-        return nb::inst_ptr<T>(self)->next().release().ptr();
-    } catch (nb::python_error &e) {
-        e.restore();
-    } catch (const std::bad_alloc &) {
-        PyErr_NoMemory();
-    } catch (const std::exception &e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    }
-    return nullptr;
-}
-
-// The helper types are implementation details: they are registered with the
-// module for nanobind's sake and taken out of its namespace again.  Their
-// reference stays held for the life of the process (nanobind's registry of
-// types does not hold one).
-void hide_type(nb::module_ &m, nb::handle type, const char *name) {
-    type.inc_ref();
-    nb::delattr(m, name);
-}
-
-template <typename T>
-void def_stream_type(nb::module_ &m, const char *name) {
-    static PyType_Slot slots[] = {
-        {Py_tp_iter, reinterpret_cast<void *>(&iter_self)},
-        {Py_tp_iternext, reinterpret_cast<void *>(&stream_next<T>)},
-        {0, nullptr},
-    };
-    hide_type(m, nb::class_<T>(m, name, nb::type_slots(slots)), name);
-}
-
-template <typename T, typename... Args>
-nb::object new_stream(Args &&...args) {
-    return nb::cast(T(std::forward<Args>(args)...), nb::rv_policy::move);
-}
 
 nb::object split_comments(nb::handle line) {
     nb::str str = exact_str(line, "_split_comments", "line");
@@ -310,7 +218,7 @@ nb::object call_chain(const Chain &self, nb::args args, nb::kwargs kwargs) {
 }  // namespace
 
 nb::object RelevantLines::object() const {
-    return text.is_valid() ? new_stream<LineStream>(text) : lines;
+    return text.is_valid() ? new_stream<RelevantLineStream>(text) : lines;
 }
 
 RelevantLines relevant_lines(nb::handle content, Route &route) {
@@ -329,8 +237,7 @@ RelevantLines relevant_lines(nb::handle content, Route &route) {
 }
 
 RelevantLineStream *as_relevant_line_stream(nb::handle lines) {
-    if (!nb::isinstance<LineStream>(lines)) return nullptr;
-    return &nb::inst_ptr<LineStream>(lines)->stream();
+    return nb::isinstance<RelevantLineStream>(lines) ? nb::inst_ptr<RelevantLineStream>(lines) : nullptr;
 }
 
 void def_split_comments(nb::module_ &m, const char *name, const char *signature) {
@@ -371,7 +278,7 @@ void def_filter_empty(nb::module_ &m, const char *name, const char *signature) {
 }
 
 void def_iter_relevant_lines(nb::module_ &m, const char *name, const char *signature) {
-    def_stream_type<LineStream>(m, "_relevant_line_stream");
+    def_stream_type<RelevantLineStream>(m, "_relevant_line_stream");
     m.def(name, [](nb::handle content) {
         Route route;
         return relevant_lines(content, route).object();

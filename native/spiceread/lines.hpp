@@ -14,7 +14,8 @@ namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
-// The relevant lines of a text when the stages are all the module's own.
+// The relevant lines of a text when the stages are all the module's own:
+// `_iter_relevant_lines`' own stream.
 class RelevantLineStream {
 public:
     explicit RelevantLineStream(nb::str content)
@@ -27,6 +28,11 @@ public:
             return false;
         }
         return true;
+    }
+    // The next relevant line as a host string (`__next__`); invalid at the end.
+    nb::object next() {
+        text::RelevantLine line;
+        return next(line) ? nb::object(str_from_utf8(line.text)) : nb::object();
     }
     std::string_view content() const { return text_.view; }
 

@@ -73,31 +73,24 @@ public:
     // nothing changes and it is already the text that would be rebuilt.
     nb::object resolve(nb::handle instance_port) const {
         auto [instance, port] = split_instance_port(instance_port);
-        nb::object resolved = resolve_port(instance, port);
-        if (resolved.is(port) && PyUnicode_CheckExact(instance_port.ptr()))
-            return nb::borrow(instance_port);
-        return join(instance, resolved);
+        return rebuilt(instance_port, instance, port);
     }
 
     // As `resolve`, with both sides split before either is resolved.
     std::pair<nb::object, nb::object> resolve_pair(nb::handle ip1, nb::handle ip2) const {
         auto [i1, p1] = split_instance_port(ip1);
         auto [i2, p2] = split_instance_port(ip2);
-        nb::object r1 = resolve_port(i1, p1), r2 = resolve_port(i2, p2);
-        return {r1.is(p1) && PyUnicode_CheckExact(ip1.ptr()) ? nb::borrow(ip1) : join(i1, r1),
-                r2.is(p2) && PyUnicode_CheckExact(ip2.ptr()) ? nb::borrow(ip2) : join(i2, r2)};
+        return {rebuilt(ip1, i1, p1), rebuilt(ip2, i2, p2)};
     }
 
 private:
-    nb::object resolve_port(nb::handle instance, nb::handle port) const {
+    nb::object rebuilt(nb::handle instance_port, nb::handle instance, nb::handle port) const {
+        const Interned &names = process().names;
         nb::object entry = get_or(instances_, instance, nb::dict());
-        nb::object component = get_or(entry, nb::handle(process().names.component), nb::handle(process().names.empty));
-        nb::object positions = get_or(port_mapping_, component, nb::dict());
-        return get_or(positions, port, port);
-    }
-
-    static nb::object join(nb::handle instance, nb::handle port) {
-        return join_instance_port(instance, port);
+        nb::object component = get_or(entry, nb::handle(names.component), nb::handle(names.empty));
+        nb::object resolved = get_or(get_or(port_mapping_, component, nb::dict()), port, port);
+        if (resolved.is(port) && PyUnicode_CheckExact(instance_port.ptr())) return nb::borrow(instance_port);
+        return join_instance_port(instance, resolved);
     }
 
     const nb::dict &port_mapping_;
@@ -188,11 +181,6 @@ void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &ren
     checked(PyObject_SetItem(net.ptr(), keys.ports, new_ports.ptr()));
 }
 
-nb::object patch_ports_function(nb::handle netlist) {
-    patch_ports(netlist, false);
-    return nb::none();
-}
-
 }  // namespace
 
 void patch_ports(nb::handle netlist, bool in_place) {
@@ -210,7 +198,7 @@ void patch_ports(nb::handle netlist, bool in_place) {
 }
 
 void def_patch_ports(nb::module_ &m, const char *name, const char *signature) {
-    m.def(name, &patch_ports_function, nb::arg("netlist").none(), nb::sig(signature));
+    m.def(name, [](nb::handle netlist) { patch_ports(netlist, false); }, nb::arg("netlist").none(), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

@@ -4,11 +4,10 @@
 // looked up in the module's namespace when it is used, so rebinding one
 // (monkeypatching) takes effect.  A call of one of the module's functions
 // makes one `Route`; the first use of a name looks it up and remembers
-// whether it is still the module's own object (not replaced), and from then
-// on the call takes the direct C++ road for it or calls what it is bound to
-// now.  A
-// function never consults the binding of its own name: called directly, it
-// does its own work (a replacement may well call the original it replaced).
+// whether it is still the module's own object (not replaced); from then on
+// the call takes the direct C++ road for it or calls what it is bound to now.
+// A function never consults the binding of its own name: called directly, it
+// does its own work (a replacement may well call the one it replaced).
 #pragma once
 
 #include <array>

@@ -1,6 +1,18 @@
 #include "text/netlist.hpp"
 
+#include <algorithm>
+
 namespace tessel::text {
+
+std::size_t Netlist::reserve_for(std::string_view text) {
+    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    elements.reserve(lines);
+    order.reserve(lines);
+    comments.reserve(lines);
+    children.reserve(lines);
+    words.reserve(lines * 4);  // a few nets a line; more only grows the table
+    return lines;
+}
 
 void Steps::handle_sources(Words &words, Arena &arena) {
     rewrite_sources(words, arena, [this](std::string_view w) { return is_identifier(w); });

@@ -75,6 +75,10 @@ struct Netlist {
     std::uint32_t lines = 0;      // relevant lines read
     Arena arena;                  // texts made up on the way
 
+    // Room for the netlist of `text` (a record per raw line, at most), so
+    // that the tables are not copied as they grow; the number of raw lines.
+    std::size_t reserve_for(std::string_view text);
+
     const std::string_view *words_of(Span s) const { return words.data() + s.begin; }
     const std::uint32_t *children_of(Span s) const { return children.data() + s.begin; }
 };
