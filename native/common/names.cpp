@@ -42,6 +42,13 @@ nb::dict class_namespace(nb::handle m, const char *qualname, const char *doc) {
     return ns;
 }
 
+void bind_lazy(nb::module_ &m, std::initializer_list<LazyName> names) {
+    nb::object lazy_import = nb::module_::import_("tessel.core.lazy").attr("lazy_import");
+    m.attr("lazy_import") = lazy_import;
+    for (const LazyName &n : names)
+        m.attr(n.name) = n.attribute ? lazy_import(n.module, n.attribute) : lazy_import(n.module);
+}
+
 void bind_modules(nb::module_ &m, std::initializer_list<const char *> modules) {
     for (const char *name : modules) m.attr(name) = nb::module_::import_(name);
 }

@@ -64,6 +64,13 @@ private:
 // `__module__`, `__qualname__` and `__doc__`), for `type(name, bases, ns)`.
 nb::dict class_namespace(nb::handle m, const char *qualname, const char *doc);
 
+// `lazy_import` of the host package's `tessel.core.lazy` into module `m`, and
+// each name bound to `lazy_import(module)`, or `lazy_import(module, attribute)`.
+struct LazyName {
+    const char *name, *module, *attribute = nullptr;
+};
+void bind_lazy(nb::module_ &m, std::initializer_list<LazyName> names);
+
 // `import a, b` into module `m`, for each name in `modules`.
 void bind_modules(nb::module_ &m, std::initializer_list<const char *> modules);
 // `from module import a, b` into module `m`.

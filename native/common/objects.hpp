@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <utility>
 
 #include <nanobind/nanobind.h>
 
@@ -93,6 +94,12 @@ nb::str concat(std::initializer_list<nb::handle> parts);
 inline nb::object new_int(long long value) { return checked(PyLong_FromLongLong(value)); }
 inline nb::object new_float(double value) { return checked(PyFloat_FromDouble(value)); }
 inline nb::dict new_dict() { return nb::steal<nb::dict>(checked(PyDict_New()).release()); }
+// A new dict of `items`, in their order.
+inline nb::dict new_dict(std::initializer_list<std::pair<nb::handle, nb::handle>> items) {
+    nb::dict dict = new_dict();
+    for (const auto &[key, value] : items) set_item(dict, key, value);
+    return dict;
+}
 
 // A reference kept for the life of the process, for module-level statics.
 // A static nb::object would be released after the interpreter is gone.

@@ -38,23 +38,22 @@ bool is_identifier(std::string_view utf8);
 
 // A tuple, or a list, of the str of each of `size` words, made by
 // `make(word)` (str_from_utf8, or a cache of strings).
-template <typename Make>
-nb::tuple tuple_of_words(const std::string_view *words, std::size_t size, Make &&make) {
-    PyObject *tuple = PyTuple_New(static_cast<Py_ssize_t>(size));
-    if (!tuple) throw nb::python_error();
-    nb::tuple result = nb::steal<nb::tuple>(tuple);
+template <PyObject *(*New)(Py_ssize_t), int (*Set)(PyObject *, Py_ssize_t, PyObject *), typename Make>
+nb::object sequence_of_words(const std::string_view *words, std::size_t size, Make &&make) {
+    PyObject *sequence = New(static_cast<Py_ssize_t>(size));
+    if (!sequence) throw nb::python_error();
+    nb::object result = nb::steal(sequence);
     for (std::size_t k = 0; k < size; ++k)
-        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(k), nb::object(make(words[k])).release().ptr());
+        Set(sequence, static_cast<Py_ssize_t>(k), nb::object(make(words[k])).release().ptr());
     return result;
 }
 template <typename Make>
+nb::tuple tuple_of_words(const std::string_view *words, std::size_t size, Make &&make) {
+    return nb::steal<nb::tuple>(sequence_of_words<PyTuple_New, PyTuple_SetItem>(words, size, make).release());
+}
+template <typename Make>
 nb::list list_of_words(const std::string_view *words, std::size_t size, Make &&make) {
-    PyObject *list = PyList_New(static_cast<Py_ssize_t>(size));
-    if (!list) throw nb::python_error();
-    nb::list result = nb::steal<nb::list>(list);
-    for (std::size_t k = 0; k < size; ++k)
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(k), nb::object(make(words[k])).release().ptr());
-    return result;
+    return nb::steal<nb::list>(sequence_of_words<PyList_New, PyList_SetItem>(words, size, make).release());
 }
 
 }  // namespace tessel

@@ -10,6 +10,7 @@
 
 namespace nb = nanobind;
 using tessel::bind_from;
+using tessel::bind_lazy;
 using tessel::bind_modules;
 using namespace tessel::spiceread;
 
@@ -39,11 +40,7 @@ void bind_imports(nb::module_ &m) {
     bind_from(m, "pathlib", {"Path"});
     bind_from(m, "typing", {"TYPE_CHECKING", "Any", "Literal"});
 
-    nb::object lazy_import = nb::module_::import_("tessel.core.lazy").attr("lazy_import");
-    m.attr("lazy_import") = lazy_import;
-    m.attr("sax") = lazy_import("sax");
-    m.attr("ts_pdk") = lazy_import("tessel.core.pdk");
-    m.attr("natsorted") = lazy_import("natsort", "natsorted");
+    bind_lazy(m, {{"sax", "sax"}, {"ts_pdk", "tessel.core.pdk"}, {"natsorted", "natsort", "natsorted"}});
 
     nb::list all;
     all.append("parse_oc_spice");

@@ -221,10 +221,8 @@ public:
         if (item_ports.is_none()) item_ports = ir_.local_ports(child.component);
 
         const Interned &keys = process().names;
-        nb::dict instance = new_dict();
-        set_item(instance, keys.component, child.component);
-        set_item(instance, keys.settings, patch_settings(child.settings, keymap_, route_));
-        set_item(instances_, child.name, instance);
+        nb::object settings = patch_settings(child.settings, keymap_, route_);
+        set_item(instances_, child.name, new_dict({{keys.component, child.component}, {keys.settings, settings}}));
         if (watch_) watch_->instance(child.name);
 
         if (child.has_comment) {
@@ -258,13 +256,8 @@ public:
         nb::dict connections = internal_.connections(ports_, ir_, subckt_);
         nb::object settings = patch_settings(subckt_.settings, keymap_, route_);
         const Interned &keys = process().names;
-        nb::dict netlist = new_dict();
-        set_item(netlist, keys.instances, instances_);
-        set_item(netlist, keys.connections, connections);
-        set_item(netlist, keys.ports, ports_);
-        set_item(netlist, keys.settings, settings);
-        set_item(netlist, keys.placements, placements_);
-        return netlist;
+        return new_dict({{keys.instances, instances_}, {keys.connections, connections}, {keys.ports, ports_},
+                         {keys.settings, settings}, {keys.placements, placements_}});
     }
 
 private:

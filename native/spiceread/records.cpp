@@ -66,12 +66,11 @@ void def_classes(nb::module_ &m, Process &process) {
 
 namespace {
 
-nb::object new_instance(nb::handle type) {
-    return checked(PyBaseObject_Type.tp_new((PyTypeObject *)type.ptr(), process().no_args.ptr(), nullptr));
-}
-
-void set_field(nb::handle obj, PyObject *name, nb::handle value) {
-    checked(PyObject_GenericSetAttr(obj.ptr(), name, value.ptr()));
+// `type` made by `object.__new__`, its fields assigned in order.
+nb::object new_record(nb::handle type, std::initializer_list<std::pair<PyObject *, nb::handle>> fields) {
+    nb::object obj = checked(PyBaseObject_Type.tp_new((PyTypeObject *)type.ptr(), process().no_args.ptr(), nullptr));
+    for (const auto &[name, value] : fields) checked(PyObject_GenericSetAttr(obj.ptr(), name, value.ptr()));
+    return obj;
 }
 
 }  // namespace
@@ -79,27 +78,16 @@ void set_field(nb::handle obj, PyObject *name, nb::handle value) {
 nb::object new_subckt(nb::handle id, nb::handle component, nb::handle ports,
                       nb::handle settings, nb::handle parent_id, nb::handle children_ids) {
     const Interned &f = process().names;
-    nb::object obj = new_instance(process().subckt);
-    set_field(obj, f.id, id);
-    set_field(obj, f.component, component);
-    set_field(obj, f.ports, ports);
-    set_field(obj, f.settings, settings);
-    set_field(obj, f.parent_id, parent_id);
-    set_field(obj, f.children_ids, children_ids);
-    return obj;
+    return new_record(process().subckt, {{f.id, id}, {f.component, component}, {f.ports, ports},
+                                         {f.settings, settings}, {f.parent_id, parent_id},
+                                         {f.children_ids, children_ids}});
 }
 
 nb::object new_conn(nb::handle id, nb::handle name, nb::handle component,
                     nb::handle ports, nb::handle settings, nb::handle parent_id) {
     const Interned &f = process().names;
-    nb::object obj = new_instance(process().conn);
-    set_field(obj, f.id, id);
-    set_field(obj, f.name, name);
-    set_field(obj, f.component, component);
-    set_field(obj, f.ports, ports);
-    set_field(obj, f.settings, settings);
-    set_field(obj, f.parent_id, parent_id);
-    return obj;
+    return new_record(process().conn, {{f.id, id}, {f.name, name}, {f.component, component},
+                                       {f.ports, ports}, {f.settings, settings}, {f.parent_id, parent_id}});
 }
 
 void set_children_ids(nb::handle subckt, nb::handle value) {
