@@ -19,8 +19,10 @@ void warn_caller(nb::handle category, nb::handle message, nb::handle note) {
     // `warnings.warn` of a warning instance: its category is the instance's
     // class, and it is filtered, recorded and shown by its text as any other.
     static const nb::handle warn = keep_forever(nb::module_::import_("warnings").attr("warn"));
+    // Interned: a type's attribute cache may keep the name it was asked with.
+    static PyObject *const add_note = interned("add_note");
     nb::object warning = call(category, message);
-    if (note.is_valid()) call(get_attr(warning, nb::str("add_note")), note);
+    if (note.is_valid()) call(get_attr(warning, add_note), note);
     call_with(warn, {warning, category, nb::int_(1)});
 }
 

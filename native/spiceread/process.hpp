@@ -4,9 +4,9 @@
 // never unloaded (common/single_phase.hpp), so these references are made at
 // load and deliberately never released: a static nb::object would be released
 // after the interpreter is gone.  Besides these, the process keeps the
-// module's namespace and the originals it was loaded with (`scope()`,
-// module.cpp), the types of the line streams (lines.cpp) and `warnings.warn`
-// (common/warnings.cpp).
+// module's namespace and its own objects as loaded (`scope()`,
+// module.cpp), the types of the line streams (lines.cpp), and `warnings.warn`
+// with the name "add_note" (common/warnings.cpp).
 #pragma once
 
 #include <cstddef>
