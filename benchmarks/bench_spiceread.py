@@ -61,6 +61,13 @@ WEIGHTS = [40, 10, 20, 10, 5, 10, 5]
 PER_SUBCKT = 200
 
 
+def write(path: Path, lines: list[str], elements: int) -> dict[str, int]:
+    """Write the netlist's lines; return its counts of lines, element lines and bytes."""
+    text = "\n".join(lines) + "\n"
+    path.write_text(text, encoding="utf-8")
+    return {"lines": text.count("\n"), "elements": elements, "bytes": len(text.encode())}
+
+
 def generate(path: Path, elements: int, per_subckt: int = PER_SUBCKT, seed: int = 1) -> dict[str, int]:
     """Write the netlist; return its counts of lines, element lines and bytes."""
     rng = random.Random(seed)
@@ -85,9 +92,7 @@ def generate(path: Path, elements: int, per_subckt: int = PER_SUBCKT, seed: int 
         out.append(".ends")
         written += n
         s += 1
-    text = "\n".join(out) + "\n"
-    path.write_text(text, encoding="utf-8")
-    return {"lines": text.count("\n"), "elements": written, "bytes": len(text.encode())}
+    return write(path, out, written)
 
 
 def generate_mixed(path: Path, elements: int, seed: int = 2) -> dict[str, int]:
@@ -124,9 +129,7 @@ def generate_mixed(path: Path, elements: int, seed: int = 2) -> dict[str, int]:
         out.append(".ends")
         written += n
         s += 1
-    text = "\n".join(out) + "\n"
-    path.write_text(text, encoding="utf-8")
-    return {"lines": text.count("\n"), "elements": written, "bytes": len(text.encode())}
+    return write(path, out, written)
 
 
 SHAPES = {"chains": generate, "mixed": generate_mixed}
