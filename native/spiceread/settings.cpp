@@ -10,6 +10,7 @@
 #include "spiceread/settings.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -38,7 +39,9 @@ void convert_value(Value &value) {
     if (value.is_number()) {
         const text::Number &n = value.as_number();
         if (text::is_probably_metres(n.value))
-            value = Value::number({n.micrometres, std::numeric_limits<double>::quiet_NaN()});
+            value = Value::number({std::isnan(n.micrometres) ? text::shift_decimal(n.value, text::kMicrometresShift)
+                                                             : n.micrometres,
+                                   std::numeric_limits<double>::quiet_NaN()});
         return;
     }
     PyObject *v = value.get().ptr();

@@ -90,11 +90,12 @@ nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route, const Whe
 // `_parse_value` for a non-empty value text; `source` is the str it came
 // from, if any, returned as it is when the value stays that text.
 Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route,
-                       const Where &where = {}) {
+                       const Where &where = {}, bool setting = false) {
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     // A quoted number is the number: evaluating its float could only fail.
-    if (std::optional<text::Number> number = text::value_number(v, ascii_number)) return Value::number(*number);
+    if (std::optional<text::Number> number = text::value_number(v, ascii_number, setting))
+        return Value::number(*number);
     nb::object result = source.is_valid() && v.text.data() == value.data() && v.text.size() == value.size()
                             ? nb::borrow(source)
                             : nb::object(str_from_utf8(v.text));
@@ -120,11 +121,11 @@ nb::object eval(nb::args args, nb::kwargs kwargs) {
 
 }  // namespace
 
-Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where) {
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where, bool setting) {
     if (!route.own(Name::_parse_value))
         return Value::object(call_with_kwargs(route.get(Name::_parse_value), {str_from_utf8(value)}, kwargs));
     if (value.empty()) return Value::object(nb::none());
-    return parse_value_text(value, kwargs, nb::handle(), route, where);
+    return parse_value_text(value, kwargs, nb::handle(), route, where, setting);
 }
 
 void def_parse_value(nb::module_ &m, const char *name, const char *signature) {

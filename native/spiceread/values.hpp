@@ -48,7 +48,9 @@ private:
 // `_parse_value(value, **kwargs)` on the UTF-8 text of a value, through
 // `route` (a replaced `_parse_value` or `_eval` is called with host objects).
 // `kwargs` is a dict, only read; a ParseWarning names the statement `where`.
-Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where = {});
+// A `setting`'s number keeps its micrometre form, for the metre rule.
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where = {},
+                    bool setting = false);
 
 // The settings of a record's words, in the order written: `add(key, value)`
 // for each "key=value" word (`_get_ir_settings` on the C++ road).  A word
@@ -59,7 +61,7 @@ void read_settings(const text::Words &words, nb::handle kwargs, Route &route, co
         text::SettingWord setting = text::split_setting(word);
         if (setting.parts == 1) continue;
         if (setting.parts != 2) raise_unpack(2, setting.parts);
-        add(setting.key, resolve_value(setting.value, kwargs, route, where));
+        add(setting.key, resolve_value(setting.value, kwargs, route, where, true));
     }
 }
 

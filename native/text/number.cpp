@@ -186,7 +186,7 @@ FloatScan scan_unsigned(std::string_view text, bool negative, int shift) {
     double value = 0.0;
     const std::int64_t exponent = decimal.exponent + shift;
     if (decimal.small && exact_product(decimal.significand, exponent, value))
-        return {FloatKind::number, negative ? -value : value, decimal.significand, exponent, true};
+        return {FloatKind::number, negative ? -value : value};
     std::string moved;
     if (shift != 0) {
         moved = shifted_text(text, shift);
@@ -259,7 +259,7 @@ FloatScan scan_float(std::string_view text, int shift) noexcept {
     if (impossible) return {FloatKind::not_number, 0.0};
     double value = 0.0;
     if (plain && digits > 0 && digits <= 15 && exact_product(significand, shift - fraction, value))
-        return {FloatKind::number, text.front() == '-' ? -value : value, significand, shift - fraction, true};
+        return {FloatKind::number, text.front() == '-' ? -value : value};
 
     std::size_t begin = 0, end = text.size();
     while (begin < end && is_space(text[begin])) ++begin;
@@ -300,13 +300,6 @@ int scale_exponent(std::string_view unit) noexcept {
 double scale_factor(std::string_view unit) noexcept {
     const int exponent = scale_exponent(unit);
     return exponent == 0 ? 1.0 : 1.0 / kPowers[-exponent];
-}
-
-double rescaled(const FloatScan &scan, int more) noexcept {
-    double value = 0.0;
-    if (!scan.decimal || !exact_product(scan.significand, scan.exponent + more, value))
-        return std::numeric_limits<double>::quiet_NaN();
-    return std::signbit(scan.value) ? -value : value;
 }
 
 double shift_decimal(double value, int shift) noexcept {

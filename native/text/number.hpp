@@ -20,11 +20,6 @@ enum class FloatKind {
 struct FloatScan {
     FloatKind kind;
     double value;
-    // For a number of at most 19 significant digits: |value| is the double
-    // nearest to significand x 10^exponent (the shift included).
-    std::uint64_t significand = 0;
-    std::int64_t exponent = 0;
-    bool decimal = false;
 };
 
 // What Python's float() makes of `text`, bit for bit (signed zeros, the sign
@@ -33,10 +28,6 @@ struct FloatScan {
 // shift -6 is the double nearest to 2e-07, where float("0.2") * 1e-06 would
 // round twice.
 FloatScan scan_float(std::string_view text, int shift = 0) noexcept;
-
-// The number of `scan` times 10^more, rounded once, from its decimal; NaN
-// when the scan kept no decimal (scan the text again with the larger shift).
-double rescaled(const FloatScan &scan, int more) noexcept;
 
 // `value` times 10^shift, rounded once, from the shortest decimal that reads
 // back as `value` (for a number that comes without its text).

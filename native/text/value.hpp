@@ -44,8 +44,10 @@ ValueText read_value(std::string_view value, std::string &buffer);
 // non-ASCII characters is the host's to judge: `ascii_number(text, out)`
 // is false when float() refuses `text`, else puts in `out` the same number
 // in ASCII (digits of any script made ASCII, white space dropped).
+// `micrometres`: the value may meet the metre rule (a setting's, not a
+// coordinate's), so its micrometre form is read too.
 template <typename AsciiNumber>
-std::optional<Number> value_number(const ValueText &v, AsciiNumber &&ascii_number) {
+std::optional<Number> value_number(const ValueText &v, AsciiNumber &&ascii_number, bool micrometres = true) {
     std::string ascii;
     auto settle = [&](FloatScan scan, std::string_view text, int shift) -> std::optional<Number> {
         if (scan.kind == FloatKind::undecided) {
@@ -56,10 +58,8 @@ std::optional<Number> value_number(const ValueText &v, AsciiNumber &&ascii_numbe
         }
         if (scan.kind != FloatKind::number) return std::nullopt;
         Number number{scan.value, std::numeric_limits<double>::quiet_NaN()};
-        if (is_probably_metres(scan.value)) {
-            number.micrometres = rescaled(scan, kMicrometresShift);
-            if (std::isnan(number.micrometres)) number.micrometres = scan_float(text, shift + kMicrometresShift).value;
-        }
+        if (micrometres && is_probably_metres(scan.value))
+            number.micrometres = scan_float(text, shift + kMicrometresShift).value;
         return number;
     };
     if (std::optional<Number> number = settle(v.whole, v.text, 0)) return number;
