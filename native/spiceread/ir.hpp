@@ -5,8 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include <nanobind/nanobind.h>

@@ -1,7 +1,5 @@
 #include "spiceread/ir_view.hpp"
 
-#include <algorithm>
-
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
 #include "spiceread/process.hpp"

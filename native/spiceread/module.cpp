@@ -9,9 +9,7 @@
 #include "spiceread/records.hpp"
 
 namespace nb = nanobind;
-using tessel::bind_from;
-using tessel::bind_lazy;
-using tessel::bind_modules;
+using namespace tessel;
 using namespace tessel::spiceread;
 
 namespace {
@@ -64,11 +62,7 @@ NB_MODULE(spiceread_impl, m) {
 
 TESSEL_SINGLE_PHASE_MODULE(spiceread)
 
-namespace tessel::spiceread {
-
-ModuleScope &scope() {
+ModuleScope &tessel::spiceread::scope() {
     static ModuleScope instance;
     return instance;
 }
-
-}  // namespace tessel::spiceread

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -38,10 +37,10 @@ nb::object to_micrometres(PyObject *v) {
 void convert_value(Value &value) {
     if (value.is_number()) {
         const text::Number &n = value.as_number();
-        if (text::is_probably_metres(n.value))
-            value = Value::number({std::isnan(n.micrometres) ? text::shift_decimal(n.value, text::kMicrometresShift)
-                                                             : n.micrometres,
-                                   std::numeric_limits<double>::quiet_NaN()});
+        if (!text::is_probably_metres(n.value)) return;
+        const double um = std::isnan(n.micrometres) ? text::shift_decimal(n.value, text::kMicrometresShift)
+                                                    : n.micrometres;
+        value = Value::number({um, NAN});
         return;
     }
     PyObject *v = value.get().ptr();

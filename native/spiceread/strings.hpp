@@ -7,7 +7,6 @@
 
 #include <nanobind/nanobind.h>
 
-
 namespace tessel::spiceread {
 
 namespace nb = nanobind;

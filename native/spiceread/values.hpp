@@ -22,17 +22,8 @@ namespace nb = nanobind;
 class Value {
 public:
     Value() = default;
-    static Value number(text::Number value) {
-        Value v;
-        v.number_ = value;
-        v.is_number_ = true;
-        return v;
-    }
-    static Value object(nb::object value) {
-        Value v;
-        v.object_ = std::move(value);
-        return v;
-    }
+    static Value number(text::Number value) { return Value(value, {}, true); }
+    static Value object(nb::object value) { return Value({0.0, 0.0}, std::move(value), false); }
 
     bool is_number() const { return is_number_; }
     const text::Number &as_number() const { return number_; }
@@ -40,6 +31,9 @@ public:
     nb::handle get();
 
 private:
+    Value(text::Number number, nb::object object, bool is_number)
+        : object_(std::move(object)), number_(number), is_number_(is_number) {}
+
     nb::object object_;
     text::Number number_{0.0, 0.0};
     bool is_number_ = false;
