@@ -1,8 +1,7 @@
 """Speed and memory of the SPICE reader on large generated netlists.
 
-For each size (by default 10,000, 100,000 and 1,000,000 element lines, 200 per
-subcircuit, with settings, parameters, "+" continuations and location
-comments) it reports, side by side in one run:
+For each shape and size (by default 10,000, 100,000 and 1,000,000 element
+lines) it reports, side by side in one run, the steps' repeats interleaved:
 
 - ``parse_oc_spice``: text to netlist dictionary (generic PDK, port cache warm);
 - ``_parse_oc_spice_into_ir``: text to the IR of Python records;
@@ -11,10 +10,24 @@ comments) it reports, side by side in one run:
 - ``pickle.loads`` of the pickled IR: the same for the IR;
 
 each with the cyclic collector on and off (best and median of the repeats,
-CPU time of the thread), and the peak memory of one reading against the size
-of its result plus the text, measured in a fresh process.
+CPU time of the thread), the peak memory of one reading against the size of
+its result plus the text (measured in a fresh process), and how much of a
+reading is the PDK's own: a reading with the port cache emptied first,
+against one with it warm.
 
-    python benchmarks/bench_spiceread.py [--sizes 10000,100000,1000000] [--repeat 9]
+Two shapes:
+
+- ``chains``: subcircuits of 200 element lines of the generic PDK's
+  components, one to three settings each, a subcircuit parameter in single
+  quotes, a "+" continuation on every eighth element and a location comment
+  on four elements of five;
+- ``mixed``: some hundreds of subcircuits of 50 to 500 elements, a sixth of
+  them R and C lines with plain values, half the element lines with location
+  comments, one in ten with a "+" continuation, quoted references to the
+  subcircuit's parameters, and instances of earlier subcircuits (more names
+  than the port cache holds, so its misses ask the PDK).
+
+    python benchmarks/bench_spiceread.py [--shapes chains,mixed] [--sizes 10000,100000,1000000] [--repeat 9]
 """
 
 from __future__ import annotations
@@ -48,6 +61,13 @@ WEIGHTS = [40, 10, 20, 10, 5, 10, 5]
 PER_SUBCKT = 200
 
 
+def write(path: Path, lines: list[str], elements: int) -> dict[str, int]:
+    """Write the netlist's lines; return its counts of lines, element lines and bytes."""
+    text = "\n".join(lines) + "\n"
+    path.write_text(text, encoding="utf-8")
+    return {"lines": text.count("\n"), "elements": elements, "bytes": len(text.encode())}
+
+
 def generate(path: Path, elements: int, per_subckt: int = PER_SUBCKT, seed: int = 1) -> dict[str, int]:
     """Write the netlist; return its counts of lines, element lines and bytes."""
     rng = random.Random(seed)
@@ -72,31 +92,72 @@ def generate(path: Path, elements: int, per_subckt: int = PER_SUBCKT, seed: int 
         out.append(".ends")
         written += n
         s += 1
-    text = "\n".join(out) + "\n"
-    path.write_text(text, encoding="utf-8")
-    return {"lines": text.count("\n"), "elements": written, "bytes": len(text.encode())}
+    return write(path, out, written)
 
 
-def timings(fn: Callable[[], Any], repeat: int, collector: bool) -> tuple[float, float]:
-    """Best and median CPU time of this thread over `repeat` calls, in seconds.
+def generate_mixed(path: Path, elements: int, seed: int = 2) -> dict[str, int]:
+    """The second shape: subcircuits of 50 to 500 elements, R and C lines,
+    instances of earlier subcircuits; returns the counts like `generate`."""
+    rng = random.Random(seed)
+    out: list[str] = ["* Generated netlist of mixed shape for the reader's benchmark."]
+    written = s = 0
+    while written < elements:
+        n = min(rng.randint(50, 500), elements - written)
+        out.append(f".subckt blk_{s} a b arm={rng.randint(10, 90)} w0={rng.randint(1, 9) / 10}u gap0=0.{rng.randint(15, 30)}u")
+        net = "a"
+        for k in range(n):
+            last = "b" if k == n - 1 else f"n{k}"
+            kind = rng.random()
+            if kind < 1 / 12:
+                line = f"R{k} {net} {last} r={rng.randint(1, 999)}"
+            elif kind < 1 / 6:
+                line = f"C{k} {net} {last} c={rng.randint(1, 99)}e-15"
+            elif kind < 0.19 and s > 0:
+                line = f"X{k} {net} {last} blk_{rng.randrange(s)}"
+            else:
+                component, terminals, settings = rng.choices(COMPONENTS, WEIGHTS)[0]
+                nets = [net, *(f"open{k}_{t}" for t in range(terminals - 2)), last]
+                quoted = rng.choice(("width='w0'", "gap='gap0'", "width=0.45u"))
+                line = f"X{k} {' '.join(nets)} {component} {settings(rng)} {quoted}"
+            net = last
+            if k % 10 == 7:
+                head, _, tail = line.rpartition(" ")
+                line = f"{head}\n+ {tail}"
+            if k % 2:
+                line += f" $ location=({k * 12.5:g},{rng.randint(-900, 900)},{rng.choice((0, 90, 180, 270))})"
+            out.append(line)
+        out.append(".ends")
+        written += n
+        s += 1
+    return write(path, out, written)
+
+
+SHAPES = {"chains": generate, "mixed": generate_mixed}
+
+
+def interleaved(steps: dict[str, Callable[[], Any]], repeat: int) -> dict[str, tuple[list[float], list[float]]]:
+    """CPU times of this thread, in seconds, of each step with the collector on
+    and off, the steps taking turns in each of `repeat` rounds.
 
     CPU time of the calling thread, not wall time: the work (collector
     included) runs on it, and on a shared machine wall time mostly measures
     the neighbours.  A result is dropped before the next call starts.
     """
-    times = []
+    times: dict[str, tuple[list[float], list[float]]] = {label: ([], []) for label in steps}
     for _ in range(repeat):
-        gc.collect()
-        if not collector:
-            gc.disable()
-        try:
-            start = time.thread_time()
-            result = fn()
-            times.append(time.thread_time() - start)
-        finally:
-            gc.enable()
-        del result
-    return min(times), statistics.median(times)
+        for label, fn in steps.items():
+            for collector, into in zip((True, False), times[label]):
+                gc.collect()
+                if not collector:
+                    gc.disable()
+                try:
+                    start = time.thread_time()
+                    result = fn()
+                    into.append(time.thread_time() - start)
+                finally:
+                    gc.enable()
+                del result
+    return times
 
 
 # Runs in a fresh process: the peak resident memory of one reading, against
@@ -136,67 +197,75 @@ def memory(path: Path, small: Path, which: str) -> dict[str, int] | None:
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--shapes", default="chains,mixed", help="netlist shapes, comma-separated")
     parser.add_argument("--sizes", default="10000,100000,1000000",
                         help="element lines per netlist, comma-separated")
     parser.add_argument("--repeat", type=int, default=9)
     args = parser.parse_args(argv)
     sizes = [int(s) for s in args.sizes.split(",")]
+    shapes = args.shapes.split(",")
 
-    # No project: the generic PDK.
+    # No project: the generic PDK, whose look-ups are cheap dict look-ups.
     os.environ["TESSEL_PROJECT_DIR"] = tempfile.mkdtemp(prefix="bench-spiceread-")
     import tessel.core.spiceread as sr
 
     print(f"Python {sys.version.split()[0]}, best / median of {args.repeat} runs, "
           "CPU time of the thread (ms)\n")
-    header = (f"{'elements':>9s} {'step':26s} {'collector on':>17s} {'collector off':>17s} "
-              f"{'us/element':>10s}")
-    print(header)
+    print(f"{'shape':>6s} {'elements':>9s} {'step':26s} {'collector on':>17s} {'collector off':>17s} "
+          f"{'us/element':>10s}")
     summary = []
     with tempfile.TemporaryDirectory() as tmp:
         small = Path(tmp) / "small.sp"
         generate(small, 50)
         sr.parse_oc_spice(small)
-        for size in sizes:
-            path = Path(tmp) / f"n{size}.sp"
-            counts = generate(path, size)
-            result = sr.parse_oc_spice(path)
-            text = json.dumps(result)
-            del result
-            ir_pickle = pickle.dumps(sr._parse_oc_spice_into_ir(path, {}), protocol=pickle.HIGHEST_PROTOCOL)
-            steps = {
-                "parse_oc_spice": lambda: sr.parse_oc_spice(path),
-                "json.loads (same result)": lambda: json.loads(text),
-                "_parse_oc_spice_into_ir": lambda: sr._parse_oc_spice_into_ir(path, {}),
-                "pickle.loads (same IR)": lambda: pickle.loads(ir_pickle),
-            }
-            medians = {}
-            for label, fn in steps.items():
-                on = timings(fn, args.repeat, True)
-                off = timings(fn, args.repeat, False)
-                medians[label] = (on[1], off[1])
-                print(f"{size:9,d} {label:26s} {on[0] * 1e3:8.0f} {on[1] * 1e3:8.0f} "
-                      f"{off[0] * 1e3:8.0f} {off[1] * 1e3:8.0f} {off[1] / size * 1e6:10.2f}")
-            parse, loads = medians["parse_oc_spice"], medians["json.loads (same result)"]
-            mem = memory(path, small, "parse_oc_spice")
-            summary.append((size, counts, parse, loads, mem))
-            del text, ir_pickle
+        for shape in shapes:
+            for size in sizes:
+                path = Path(tmp) / f"{shape}{size}.sp"
+                counts = SHAPES[shape](path, size)
+                result = sr.parse_oc_spice(path)
+                text = json.dumps(result)
+                del result
+                ir_pickle = pickle.dumps(sr._parse_oc_spice_into_ir(path, {}), protocol=pickle.HIGHEST_PROTOCOL)
+
+                def cold():
+                    sr._get_ports.cache_clear()
+                    return sr.parse_oc_spice(path)
+
+                steps = {
+                    "parse_oc_spice": lambda: sr.parse_oc_spice(path),
+                    "json.loads (same result)": lambda: json.loads(text),
+                    "_parse_oc_spice_into_ir": lambda: sr._parse_oc_spice_into_ir(path, {}),
+                    "pickle.loads (same IR)": lambda: pickle.loads(ir_pickle),
+                    "parse_oc_spice, cache cold": cold,
+                }
+                medians = {}
+                for label, (on, off) in interleaved(steps, args.repeat).items():
+                    medians[label] = (statistics.median(on), statistics.median(off))
+                    print(f"{shape:>6s} {size:9,d} {label:26s} {min(on) * 1e3:8.0f} {medians[label][0] * 1e3:8.0f} "
+                          f"{min(off) * 1e3:8.0f} {medians[label][1] * 1e3:8.0f} {medians[label][1] / size * 1e6:10.2f}")
+                mem = memory(path, small, "parse_oc_spice")
+                summary.append((shape, size, counts, medians, mem))
+                del text, ir_pickle
 
     print("\nparse_oc_spice against json.loads of its result (medians; target <= 1.0 with "
-          "the collector on, <= 0.8 off), and the peak memory of one reading against its "
-          "result plus the text (target <= 1.2):")
+          "the collector on, <= 0.8 off), the PDK's share (cold cache less warm, collector off), "
+          "and the peak memory of one reading against its result plus the text (target <= 1.2):")
     per_element = {}
-    for size, counts, parse, loads, mem in summary:
-        per_element[size] = parse[1] / size
-        line = (f"{size:9,d}: on {parse[0] / loads[0]:.2f}, off {parse[1] / loads[1]:.2f}, "
-                f"{counts['bytes'] / 1e6:.1f} MB of text")
+    for shape, size, counts, medians, mem in summary:
+        parse, loads = medians["parse_oc_spice"], medians["json.loads (same result)"]
+        pdk = max(0.0, medians["parse_oc_spice, cache cold"][1] - parse[1])
+        per_element[shape, size] = parse[1] / size
+        line = (f"{shape:>6s} {size:9,d}: on {parse[0] / loads[0]:.2f}, off {parse[1] / loads[1]:.2f}, "
+                f"PDK {pdk * 1e3:.1f} ms ({pdk / parse[1]:.1%}), {counts['bytes'] / 1e6:.1f} MB of text")
         if mem:
             own = mem["result"] + counts["bytes"]
             line += (f"; peak {mem['peak'] / 1e6:.0f} MB, result {mem['result'] / 1e6:.0f} MB: "
                      f"{mem['peak'] / own:.2f}")
         print(line)
-    if 100_000 in per_element and 1_000_000 in per_element:
-        print(f"time per element at 1,000,000 / at 100,000 (collector off): "
-              f"{per_element[1_000_000] / per_element[100_000]:.2f} (target <= 1.25)")
+    for shape in shapes:
+        if (shape, 100_000) in per_element and (shape, 1_000_000) in per_element:
+            print(f"{shape}: time per element at 1,000,000 / at 100,000 (collector off): "
+                  f"{per_element[shape, 1_000_000] / per_element[shape, 100_000]:.2f} (target <= 1.25)")
     return 0
 
 

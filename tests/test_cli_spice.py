@@ -124,15 +124,15 @@ def test_failures_are_one_line_on_stderr(capsys, tmp_path, content, error):
 
 
 @pytest.mark.parametrize("quiet", [False, True])
-def test_warnings_name_the_file_and_quiet_silences_them(capsys, tmp_path, quiet):
+def test_warnings_name_the_line_and_quiet_silences_them(capsys, tmp_path, quiet):
     path = tmp_path / "top.sp"
     path.write_text(PARAMETRISED)
     status, out, err = run(capsys, path, "--param", "rval=50", "--component-map", "wg=straight",
                            *(["-q"] if quiet else []))
     assert status == 0 and json.loads(out)["top"]["instances"]["X1"]["settings"] == {"length": None}
-    assert err == ("" if quiet else f"tessel: {path}: warning: Could not parse 'len'. Setting it to None "
+    assert err == ("" if quiet else f"tessel: {path}:3: warning: Could not parse 'len'. Setting it to None "
                    "(to be specified during the circuit call). You can also set the value of 'len' "
-                   "with --param len=VALUE\n")
+                   "with --param len=VALUE [X1 mid b wg length='len']\n")
 
 
 @pytest.mark.parametrize(

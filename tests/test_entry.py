@@ -149,6 +149,57 @@ def test_files_are_read_as_utf8(tmp_path):
     assert (ir[1].component, ir[2].component) == ("tôp", "mödel")
 
 
+@pytest.mark.parametrize("by", ["path", "stream"])
+def test_a_byte_order_mark_is_no_part_of_the_first_line(by, tmp_path):
+    path = tmp_path / "bom.sp"
+
+    def read(text):
+        path.write_text(text, encoding="utf-8")
+        return sr._parse_oc_spice_into_ir(path if by == "path" else io.StringIO(text), {})
+
+    good = ".subckt top a b\nR1 a b\n.ends\n"
+    assert read("\ufeff" + good) == read(good)
+    with pytest.raises(ValueError) as info:
+        read("\ufeff" + good.replace("R1 a b", "R1 a b k=1=2"))
+    assert info.value.__notes__ == [f"{path if by == 'path' else '<stream>'}:2: R1 a b k=1=2"]
+    assert read(good.replace("top", "t\ufeffop"))[0][1].component == "t\ufeffop"  # elsewhere it is text
+
+
+class ClassRaises(io.StringIO):
+    @property
+    def __class__(self):
+        raise LookupError("no class")
+
+
+class NoHash:
+    def __hash__(self):
+        raise LookupError("no hash")
+
+
+class NoOrder(str):
+    __hash__ = str.__hash__
+
+    def __lt__(self, other):
+        raise LookupError("no order")
+
+
+SUB = {"instances": {}, "connections": {}, "ports": {"a": "R1,minus"}}
+FAILING_CALLS = {
+    "isinstance of a stream": lambda: sr.parse_oc_spice(ClassRaises(".subckt top a\n.ends\n")),
+    "isinstance of a record": lambda: sr._recursive_netlist_from_ir({1: ClassRaises()}, {}, {}),
+    "comparison of keys": lambda: sr._map_settings_keys({NoOrder("b"): 1, NoOrder("a"): 2}, {}),
+    "hash of a component": lambda: sr._patch_ports({"sub": SUB, "top": {
+        "instances": {"X1": {"component": NoHash()}}, "connections": {"X1,o1": "X2,o1"}, "ports": {}}}),
+}
+
+
+@pytest.mark.parametrize("call", FAILING_CALLS.values(), ids=FAILING_CALLS.keys())
+def test_a_failing_object_protocol_call_is_the_error_raised(call):
+    # Not an AttributeError about 'read', nor a wrong road taken.
+    with pytest.raises(LookupError, match="^no "):
+        call()
+
+
 # -- the road to the IR ---------------------------------------------------------------
 
 

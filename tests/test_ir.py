@@ -232,6 +232,7 @@ def test_records_are_real_dataclass_instances():
         ([".end"], sr.ParseError, "Unsupported command: .end."),
         ([".SUBCKT s"], sr.ParseError, "Unsupported command: .SUBCKT."),
         ([".param x=1"], sr.ParseError, "Unsupported command: .param."),
+        ([".en\0d"], sr.ParseError, "Unsupported command: .en\0d."),  # a NUL is text like any other
         ([".subckt"], ValueError, "not enough values to unpack (expected at least 1, got 0)"),
         ([".subckt s", "X1 k=1"], IndexError, "tuple index out of range"),
         ([".subckt s", "X1 a m k=1=2"], ValueError, "too many values to unpack (expected 2"),

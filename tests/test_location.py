@@ -28,7 +28,7 @@ def unpack_error(expected: int, got: int) -> str:
         ("", {}),
         ("$ location (1,2,3)", {}),
         ("$ location=(10,20,90)", {"x": 10.0, "y": 20.0, "rotation": 90.0}),
-        ("* location=(o1)(0,5u,180)", {"x": 0.0, "y": 5.0 * 1e-06, "rotation": 180.0, "port": "o1"}),
+        ("* location=(o1)(0,5u,180)", {"x": 0.0, "y": 5e-06, "rotation": 180.0, "port": "o1"}),
         ("$ location=10,20,0 other words", {"x": 10.0, "y": 20.0, "rotation": 0.0}),
         ("$ location=((1,2,3))", {"x": 1.0, "y": 2.0, "rotation": 3.0}),
         ("$ location=(((o2)))((1,2,3", {"x": 1.0, "y": 2.0, "rotation": 3.0, "port": "o2"}),

@@ -6,7 +6,9 @@ import ctypes
 import dataclasses
 import importlib
 import json
+import re
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -14,19 +16,16 @@ from conftest import run_python
 
 import tessel.core.spiceread as spiceread
 
+# The module's functions, in their order, come from the one table that binds them.
+TABLE = (Path(__file__).resolve().parents[1] / "native" / "spiceread" / "module.hpp").read_text()
+FUNCTIONS = re.findall(r"^\s*X\((\w+), def_\w+,", TABLE.split("TESSEL_SPICEREAD_FUNCTIONS(X)", 1)[1], re.M)
 NAMES_IN_ORDER = [
     "ast", "re", "warnings",
     "Callable", "Generator", "Iterable", "Sequence",
     "suppress", "dataclass", "lru_cache", "TextIOWrapper", "Path", "TYPE_CHECKING", "Any", "Literal",
     "lazy_import", "sax", "ts_pdk", "natsorted", "__all__",
     "ParseError", "ParseWarning", "Subckt", "Conn",
-    "parse_oc_spice", "_recursive_netlist_from_ir", "_netlist_from_subckt",
-    "_parse_oc_spice_into_ir", "_split_comments", "_split_words", "_parse_into_ir",
-    "_handle_sources", "_parse_value", "_eval", "_chain", "_strip_lines", "_join_continuations",
-    "_standardize_spaces", "_filter_empty", "_get_parent_id", "_get_ir_ports", "_get_ir_settings",
-    "_get_ports_from_model", "_get_ports_from_component", "_get_ports", "_sort_ports", "_get_port",
-    "_map_settings_keys", "_convert_um", "_is_probably_um", "_patch_settings",
-    "_iter_relevant_lines", "_parse_location_comment", "_patch_ports",
+    *FUNCTIONS,
 ]
 
 

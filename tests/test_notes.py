@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import io
+import sys
 
 import pytest
 
@@ -77,3 +78,23 @@ def test_a_long_statement_is_shortened_in_the_note_only():
     note, = info.value.__notes__
     assert note.startswith("<stream>:2: X1 a m k0=1") and note.endswith("...")
     assert len(note) < 150
+
+
+WARNED = [
+    ("R1 a b k='nope'", 2, "R1 a b k='nope'"),                         # a value nobody resolves
+    ("R1 a b $ location=('q',0,0)", 2, "R1 a b $ location=('q',0,0)"),  # a coordinate likewise
+    ("R1 a b\nR2 a c", 1, ".subckt top a"),                              # a port's dropped terminal
+]
+
+
+@pytest.mark.parametrize(("statements", "line", "statement"), WARNED, ids=[w[0] for w in WARNED])
+@pytest.mark.parametrize("by", ["path", "stream"])
+def test_warnings_carry_the_note_errors_have(statements, line, statement, by, tmp_path):
+    path = tmp_path / "warn.sp"
+    path.write_text(f".subckt top a\n{statements}\n.ends\n", encoding="utf-8")
+    with pytest.warns(sr.ParseWarning) as record:
+        here = sys._getframe().f_lineno + 1  # the line the warning names, as before
+        sr.parse_oc_spice(path if by == "path" else io.StringIO(path.read_text()))
+    name = str(path) if by == "path" else "<stream>"
+    assert [w.message.__notes__ for w in record] == [[f"{name}:{line}: {statement}"]]
+    assert (record[0].filename, record[0].lineno) == (__file__, here)

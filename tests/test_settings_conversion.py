@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import io
 import math
 
 import pytest
@@ -50,7 +51,7 @@ class Metres(float):
     [
         (1e-6, 1.0),
         (5e-7, 0.5),
-        (2.2e-7, 2.2e-7 * 1e6),
+        (2.2e-7, 0.22),  # its shortest digits, moved: one rounding
         (0.009, 9000.0),
         # A capacitance in range is converted too: keys play no part.
         (1e-9, 0.001),
@@ -148,3 +149,29 @@ class SubDict(dict):
 def test_settings_must_be_exact_dicts(function, args, argument):
     with pytest.raises(TypeError, match=f"{function}.*'{argument}'.*dict"):
         getattr(sr, function)(*args)
+
+
+@pytest.mark.parametrize(
+    ("written", "metres", "micrometres"),
+    [
+        ("0.2u", "0.2e-6", "0.2"),
+        ("100u", "100e-6", "100"),
+        ("10u", "10e-6", "10"),
+        ("0.35u", "0.35e-6", "0.35"),
+        ("2.5n", "2.5e-9", "0.0025"),
+        ("1.1m", "1.1e-3", "1100"),
+        ("2e-7", "2e-7", "0.2"),
+        ("0.45e-6", "0.45e-6", "0.45"),
+        ("0.007", "0.007", "7000"),
+        ("3p", "3e-12", "3e-12"),  # outside the metre rule: stays as it is
+        ("'4.2u'", "4.2e-6", "4.2"),
+    ],
+)
+def test_values_keep_the_digits_written(written, metres, micrometres):
+    # One rounding of the decimal as written, in the unit of the result.
+    assert sr._parse_value(written) == float(metres)
+    netlist = sr.parse_oc_spice(io.StringIO(
+        f".subckt top a b w={written}\nR1 a b w={written} $ location=(0,{written},0)\n.ends\n"))["top"]
+    assert netlist["instances"]["R1"]["settings"]["w"] == float(micrometres)
+    assert netlist["settings"]["w"] == float(micrometres)
+    assert netlist["placements"]["R1"]["y"] == float(metres)  # coordinates are never converted

@@ -3,19 +3,22 @@ and the ParseWarning for values nobody can resolve."""
 
 from __future__ import annotations
 
+import decimal
 import inspect
 import io
 import math
 import random
 import struct
 import sys
+import unicodedata
 import warnings
 
 import pytest
 
 import tessel.core.spiceread as spiceread
 
-SCALE = {"p": 1e-12, "n": 1e-09, "u": 1e-06, "m": 0.001}
+SHIFT = {"p": -12, "n": -9, "u": -6, "m": -3}
+EXACT = decimal.Context(prec=decimal.MAX_PREC, Emax=decimal.MAX_EMAX, Emin=decimal.MIN_EMIN)
 
 
 def same(got, expected) -> bool:
@@ -52,10 +55,10 @@ def caught():
         ("2.5m", 0.0025),
         ("2.5M", 0.0025),  # milli, never mega
         ("3p", 3e-12),
-        ("10u", 9.999999999999999e-06),  # plain double product
+        ("10u", 1e-05),  # the decimal as written, scaled: one rounding
         ("10n", 1e-08),
         ("1e-6", 1e-06),  # the whole text is a number before "6" could be a suffix
-        ("1e5u", 100000.0 * 1e-06),
+        ("1e5u", 0.1),
         ("5x", 5.0),
         ("1k", 1.0),
         ("1meg", "1meg"),
@@ -63,7 +66,7 @@ def caught():
         ("m", "m"),
         ("{1,2}", "[1,2]"),
         ("{}", "[]"),
-        ('"5u"', 5.0 * 1e-06),
+        ('"5u"', 5e-06),
         ("1_000", 1000.0),
         ("1_", 1.0),
         ("1__0", "1__0"),
@@ -74,7 +77,7 @@ def caught():
         ("infu", math.inf),
         ("1,5", "1,5"),
         ("٣", 3.0),  # non-ASCII digits, as float() reads them
-        ("١٠u", 10.0 * 1e-06),
+        ("١٠u", 1e-05),
         ("5µ", 5.0),  # a non-ASCII last character is no scale suffix but still cut off
         ("5\ud800", 5.0),
         ("x\ud800", "x\ud800"),
@@ -101,7 +104,7 @@ def test_nan_keeps_its_sign():
         ("''(7)''", 7),
         # Quoted numbers are numbers, scaled like unquoted ones (they used to reach
         # _eval as floats and abandon the parse with a type error).
-        ("'5u'", 5.0 * 1e-06),
+        ("'5u'", 5e-06),
         ("'3'", 3.0),
         ("\"'2.5m'\"", 0.0025),
         ("'-inf'", -math.inf),
@@ -115,7 +118,7 @@ def test_single_quoted_values_are_evaluated(value, expected, caught):
 def test_quoted_numbers_never_reach_eval(monkeypatch):
     calls = []
     monkeypatch.setattr(spiceread, "_eval", lambda *a, **k: calls.append(a))
-    assert spiceread._parse_value("'5u'", x=1) == 5.0 * 1e-06
+    assert spiceread._parse_value("'5u'", x=1) == 5e-06
     assert calls == []
 
 
@@ -297,8 +300,16 @@ def reference(text: str):
             number = float(text[:-1])
         except Exception:
             return text
-        return number * SCALE.get(unit.lower(), 1.0)
-    return number * 1.0
+        shift = SHIFT.get(unit.lower(), 0)
+        if shift == 0 or number == 0 or math.isnan(number) or "inf" in text.lower():
+            return number
+        # The decimal as written, scaled, rounded once (an overflow may come back in range).
+        digits = "".join(str(unicodedata.decimal(c, c)) for c in text[:-1] if not c.isspace())
+        try:
+            return float(decimal.Decimal(digits.replace("_", "")).scaleb(shift, EXACT))
+        except decimal.InvalidOperation:  # an exponent beyond what decimal holds
+            return number
+    return number
 
 
 @pytest.mark.parametrize(

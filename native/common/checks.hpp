@@ -57,6 +57,15 @@ inline nb::int_ exact_int(nb::handle value, const char *func, const char *arg,
     return nb::borrow<nb::int_>(value);
 }
 
+// Requires an item of a sequence of texts that `func` takes, or gives back,
+// to be text (a str subclass will do): TypeError otherwise.
+inline void require_str_item(nb::handle item, const char *func) {
+    if (!PyUnicode_Check(item.ptr())) {
+        PyErr_Format(PyExc_TypeError, "%s(): items must be str, not %s", func, Py_TYPE(item.ptr())->tp_name);
+        throw nb::python_error();
+    }
+}
+
 // None, or exactly a dict.
 inline bool is_none_or_exact_dict(nb::handle value) {
     return value.is_none() || PyDict_CheckExact(value.ptr());

@@ -7,13 +7,13 @@ void ModuleScope::attach(nb::handle module) {
     dict_ = PyModule_GetDict(module_);
 }
 
-void ModuleScope::snapshot_originals() {
-    originals_ = PyDict_Copy(dict_);
-    if (!originals_) throw nb::python_error();
+void ModuleScope::snapshot_own() {
+    own_ = PyDict_Copy(dict_);
+    if (!own_) throw nb::python_error();
 }
 
-PyObject *ModuleScope::original(PyObject *key) const {
-    return originals_ ? PyDict_GetItemWithError(originals_, key) : nullptr;
+PyObject *ModuleScope::own(PyObject *key) const {
+    return own_ ? PyDict_GetItemWithError(own_, key) : nullptr;
 }
 
 PyObject *ModuleName::key() const {
@@ -32,6 +32,21 @@ nb::object ModuleName::get() const {
         throw nb::python_error();
     }
     return nb::borrow(value);
+}
+
+nb::dict class_namespace(nb::handle m, const char *qualname, const char *doc) {
+    nb::dict ns;
+    ns["__doc__"] = doc;
+    ns["__module__"] = m.attr("__name__");
+    ns["__qualname__"] = qualname;
+    return ns;
+}
+
+void bind_lazy(nb::module_ &m, std::initializer_list<LazyName> names) {
+    nb::object lazy_import = nb::module_::import_("tessel.core.lazy").attr("lazy_import");
+    m.attr("lazy_import") = lazy_import;
+    for (const LazyName &n : names)
+        m.attr(n.name) = n.attribute ? lazy_import(n.module, n.attribute) : lazy_import(n.module);
 }
 
 void bind_modules(nb::module_ &m, std::initializer_list<const char *> modules) {

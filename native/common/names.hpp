@@ -5,7 +5,7 @@
 // module's own functions) is looked up in the module's namespace when it is
 // used, so rebinding it (monkeypatching) takes effect.  Hot paths look a name
 // up once per call and compare it with the object bound at load time
-// (`is_original`) to take the direct C++ route while nobody has replaced it.
+// (`is_own`) to take the direct C++ route while nobody has replaced it.
 #pragma once
 
 #include <initializer_list>
@@ -24,18 +24,18 @@ public:
     // Called first thing in the module's initialisation.
     void attach(nb::handle module);
     // Called last thing in the module's initialisation: what is bound now is
-    // what `ModuleName::is_original` compares with.
-    void snapshot_originals();
+    // the module's own, what `ModuleName::is_own` compares with.
+    void snapshot_own();
 
     PyObject *dict() const { return dict_; }
     PyObject *module() const { return module_; }
     // Borrowed; nullptr when the name was not bound at load.
-    PyObject *original(PyObject *key) const;
+    PyObject *own(PyObject *key) const;
 
 private:
     PyObject *module_ = nullptr;
     PyObject *dict_ = nullptr;
-    PyObject *originals_ = nullptr;
+    PyObject *own_ = nullptr;
 };
 
 class ModuleName {
@@ -45,9 +45,10 @@ public:
 
     // The object the name is bound to now; NameError when unbound.
     nb::object get() const;
-    // Whether `value` is the object bound to this name at load time.
-    bool is_original(nb::handle value) const {
-        return value.ptr() == scope_.original(key());
+    // Whether `value` is the module's own: the object bound to this name at
+    // load time.
+    bool is_own(nb::handle value) const {
+        return value.ptr() == scope_.own(key());
     }
     const char *text() const { return text_; }
 
@@ -58,6 +59,17 @@ private:
     const char *text_;
     mutable PyObject *key_ = nullptr;  // interned, immortal for our purposes
 };
+
+// The namespace of a class `qualname` defined by module `m` (its
+// `__module__`, `__qualname__` and `__doc__`), for `type(name, bases, ns)`.
+nb::dict class_namespace(nb::handle m, const char *qualname, const char *doc);
+
+// `lazy_import` of the host package's `tessel.core.lazy` into module `m`, and
+// each name bound to `lazy_import(module)`, or `lazy_import(module, attribute)`.
+struct LazyName {
+    const char *name, *module, *attribute = nullptr;
+};
+void bind_lazy(nb::module_ &m, std::initializer_list<LazyName> names);
 
 // `import a, b` into module `m`, for each name in `modules`.
 void bind_modules(nb::module_ &m, std::initializer_list<const char *> modules);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <utility>
 
 #include <nanobind/nanobind.h>
 
@@ -16,13 +17,19 @@ inline nb::object checked(PyObject *result) {
     if (!result) throw nb::python_error();
     return nb::steal(result);
 }
+// Throws the pending Python error when a call that answers with a number
+// failed (a negative answer: PyObject_IsInstance, PyDict_SetItem, ...).
+inline int checked(int result) {
+    if (result < 0) throw nb::python_error();
+    return result;
+}
+inline Py_ssize_t checked(Py_ssize_t result) {
+    if (result < 0) throw nb::python_error();
+    return result;
+}
 
 // `bool(value)`.
-inline bool truthy(nb::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
+inline bool truthy(nb::handle value) { return checked(PyObject_IsTrue(value.ptr())) == 1; }
 
 // `container[key]`.
 inline nb::object get_item(nb::handle container, nb::handle key) {
@@ -31,7 +38,7 @@ inline nb::object get_item(nb::handle container, nb::handle key) {
 
 // `d[key] = value` for a dict.
 inline void set_item(nb::handle dict, nb::handle key, nb::handle value) {
-    if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) < 0) throw nb::python_error();
+    checked(PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()));
 }
 
 // `d.get(key)` of a dict: the value, or an invalid object when absent.
@@ -87,6 +94,12 @@ nb::str concat(std::initializer_list<nb::handle> parts);
 inline nb::object new_int(long long value) { return checked(PyLong_FromLongLong(value)); }
 inline nb::object new_float(double value) { return checked(PyFloat_FromDouble(value)); }
 inline nb::dict new_dict() { return nb::steal<nb::dict>(checked(PyDict_New()).release()); }
+// A new dict of `items`, in their order.
+inline nb::dict new_dict(std::initializer_list<std::pair<nb::handle, nb::handle>> items) {
+    nb::dict dict = new_dict();
+    for (const auto &[key, value] : items) set_item(dict, key, value);
+    return dict;
+}
 
 // A reference kept for the life of the process, for module-level statics.
 // A static nb::object would be released after the interpreter is gone.

@@ -1,8 +1,9 @@
 // Single-phase initialisation for the package's extension modules.
 //
 // nanobind builds multi-phase module definitions; the package's modules keep
-// process-wide state (memoised PDKs, lazy bindings, cached originals), so they
-// must be created once per process and never in a second interpreter.  The
+// process-wide state (memoised PDKs, lazy bindings, their own objects as
+// loaded), so they must be created once per process and never in a second
+// interpreter.  The
 // wrapper below turns nanobind's definition into a module object returned
 // straight from PyInit_<name>, and refuses any later initialisation.
 #pragma once

@@ -32,4 +32,29 @@ nb::str str_from_utf8(std::string_view utf8) {
     return nb::steal<nb::str>(str);
 }
 
+bool is_identifier(std::string_view utf8) {
+    const int result = PyUnicode_IsIdentifier(str_from_utf8(utf8).ptr());
+    if (result < 0) throw nb::python_error();
+    return result == 1;
+}
+
+// Such a text can hold non-ASCII characters only as white space around it
+// and as decimal digits of another script.
+bool ascii_number(std::string_view utf8, std::string &out) {
+    nb::str source = str_from_utf8(utf8);
+    if (!nb::steal(PyFloat_FromString(source.ptr())).is_valid()) {
+        PyErr_Clear();
+        return false;
+    }
+    const int kind = PyUnicode_KIND(source.ptr());
+    const void *data = PyUnicode_DATA(source.ptr());
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(source.ptr()); i < n; ++i) {
+        const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (Py_UNICODE_ISSPACE(c)) continue;
+        const int digit = c < 0x80 ? -1 : Py_UNICODE_TODECIMAL(c);
+        out.push_back(digit >= 0 ? static_cast<char>('0' + digit) : static_cast<char>(c));
+    }
+    return true;
+}
+
 }  // namespace tessel

@@ -15,7 +15,8 @@ namespace nb = nanobind;
 // Issues `message` (a str) with `category`, attributed to the calling Python
 // line.  Raises (nb::python_error) when the warning filter turns it into an
 // error.  Any text will do: one that a C string cannot carry (a NUL, a lone
-// surrogate) goes through `warnings.warn`, which names the same line.
-void warn_caller(nb::handle category, nb::handle message);
+// surrogate) goes through `warnings.warn`, which names the same line.  A
+// valid `note` is added to the warning instance (BaseException.add_note).
+void warn_caller(nb::handle category, nb::handle message, nb::handle note = nb::handle());
 
 }  // namespace tessel

@@ -8,22 +8,11 @@
 #include "common/unpack.hpp"
 #include "common/utf8.hpp"
 #include "text/location.hpp"
-#include "text/metres.hpp"
 #include "text/value.hpp"
 
 namespace tessel::outline {
 
 namespace {
-
-// float(text) for what only the host can read (non-ASCII digits or spaces).
-std::optional<double> host_float(std::string_view text) {
-    nb::object number = nb::steal(PyFloat_FromString(str_from_utf8(text).ptr()));
-    if (!number.is_valid()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return PyFloat_AS_DOUBLE(number.ptr());
-}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -135,23 +124,23 @@ ValueFacts value_facts(std::string_view value, nb::handle written, Evaluations &
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     const bool unchanged = v.text.data() == value.data() && v.text.size() == value.size();
-    std::optional<double> number = text::value_number(v, host_float);
+    std::optional<text::Number> number = text::value_number(v, ascii_number);
     if (number || !v.is_eval) facts.text = unchanged ? nb::borrow(written) : nb::object(str_from_utf8(v.text));
     if (number) {
         facts.kind = "number";
-        facts.number = *number;
-        if (text::taken_for_metres(*number))
+        facts.number = number->value;
+        if (text::is_probably_metres(number->value))
             facts.metre = "converted";
-        else if (*number <= text::kMetresLow)
+        else if (number->value <= text::kMetresLow)
             facts.metre = "below";
-        else if (*number >= text::kMetresHigh)
+        else if (number->value >= text::kMetresHigh)
             facts.metre = "above";
         // Whether the text without its last character made the number.
         text::ValueText whole = v;
         whole.prefix = {text::FloatKind::not_number, 0.0};
-        if (!text::value_number(whole, host_float)) {
+        if (!text::value_number(whole, ascii_number, false)) {
             facts.unit = std::string(v.text.substr(v.prefix_text.size()));
-            facts.scaled = v.factor != 1.0;
+            facts.scaled = v.shift != 0;
         }
         return facts;
     }

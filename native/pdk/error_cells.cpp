@@ -13,7 +13,6 @@ namespace tessel::pdk {
 
 namespace {
 
-constexpr const char *kModuleName = "tessel.core.pdk";
 
 // The class of error factories, made at load and kept for the process.  It is
 // not bound in the module's namespace, which holds exactly the module's
@@ -34,13 +33,10 @@ nb::str error_cell_repr(nb::handle self) {
         .format(self.attr("__qualname__"), self.attr("__module__"), self.attr("error"));
 }
 
-nb::object make_error_cell_type() {
-    nb::dict ns;
-    ns["__doc__"] =
-        "A cell factory that raises the error that kept the real factory "
-        "from being found (the error is kept as `error`).";
-    ns["__module__"] = kModuleName;
-    ns["__qualname__"] = "ErrorCell";
+nb::object make_error_cell_type(nb::handle m) {
+    nb::dict ns = class_namespace(m, "ErrorCell",
+                                  "A cell factory that raises the error that kept the real factory "
+                                  "from being found (the error is kept as `error`).");
     ns["__call__"] = nb::cpp_function(&error_cell_call, nb::is_method(),
                                       nb::name("__call__"));
     ns["__repr__"] = nb::cpp_function(&error_cell_repr, nb::is_method(),
@@ -201,7 +197,7 @@ nb::dict find_cells(nb::handle static_records_arg, nb::handle modules_arg) {
 }  // namespace
 
 void def_error_cell(nb::module_ &m) {
-    g_error_cell_type = make_error_cell_type().release().ptr();
+    g_error_cell_type = make_error_cell_type(m).release().ptr();
     m.def("_error_cell", &error_cell, nb::arg("funcname").none(),
           nb::arg("modname").none(), nb::arg("error").none(),
           nb::sig("def _error_cell(funcname: str, modname: str, error: str | BaseException) "

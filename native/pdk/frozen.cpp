@@ -11,7 +11,6 @@ namespace tessel::pdk {
 
 namespace {
 
-constexpr const char *kModuleName = "tessel.core.pdk";
 constexpr const char *kFrozenMessage = "Frozen PDK cannot be modified.";
 
 [[noreturn]] void refuse_change(const char *method, nb::handle name) {
@@ -32,10 +31,7 @@ void frozen_delattr(nb::handle, nb::handle name) {
 void def_frozen_pdk(nb::module_ &m) {
     // Bound as methods (nanobind's method type binds `self` like a Python
     // function does when read from the class).
-    nb::dict ns;
-    ns["__doc__"] = "A frozen PDK that prevents modification of its attributes.";
-    ns["__module__"] = kModuleName;
-    ns["__qualname__"] = "FrozenPdk";
+    nb::dict ns = class_namespace(m, "FrozenPdk", "A frozen PDK that prevents modification of its attributes.");
     ns["__setattr__"] = nb::cpp_function(
         &frozen_setattr, nb::is_method(), nb::name("__setattr__"),
         nb::arg("name").none(), nb::arg("value").none(),

@@ -8,6 +8,7 @@
 
 namespace nb = nanobind;
 using tessel::bind_from;
+using tessel::bind_lazy;
 using tessel::bind_modules;
 using namespace tessel::pdk;
 
@@ -23,17 +24,15 @@ void bind_imports(nb::module_ &m) {
     bind_from(m, "types", {"ModuleType"});
     bind_from(m, "typing", {"TYPE_CHECKING", "Any", "cast"});
 
-    nb::object lazy_import = nb::module_::import_("tessel.core.lazy").attr("lazy_import");
-    m.attr("lazy_import") = lazy_import;
-    m.attr("m") = lazy_import("tessel.models");
-    m.attr("cg") = lazy_import("tessel.core.callgraph");
-    m.attr("mw") = lazy_import("morrow");
-    m.attr("log") = lazy_import("tessel.logger", "get_logger");
-    m.attr("settings") = lazy_import("tessel.settings");
-    m.attr("frozendict") = lazy_import("frozendict", "frozendict");
-    m.attr("imports") = lazy_import("tessel.core.imports");
-    m.attr("db") = lazy_import("tessel.core.database");
-    m.attr("register_models") = lazy_import("tessel.core.models", "register_models");
+    bind_lazy(m, {{"m", "tessel.models"},
+                  {"cg", "tessel.core.callgraph"},
+                  {"mw", "morrow"},
+                  {"log", "tessel.logger", "get_logger"},
+                  {"settings", "tessel.settings"},
+                  {"frozendict", "frozendict", "frozendict"},
+                  {"imports", "tessel.core.imports"},
+                  {"db", "tessel.core.database"},
+                  {"register_models", "tessel.core.models", "register_models"}});
 }
 
 }  // namespace
@@ -58,7 +57,7 @@ NB_MODULE(pdk_impl, m) {
     def_clean_containers_also_in_cells(m);
     m.attr("__test__") = nb::dict();
 
-    scope().snapshot_originals();
+    scope().snapshot_own();
 }
 
 TESSEL_SINGLE_PHASE_MODULE(pdk)

@@ -11,10 +11,12 @@
 #include "common/objects.hpp"
 #include "common/signatures.hpp"
 #include "common/unpack.hpp"
-#include "spiceread/ir.hpp"
+#include "spiceread/ir_build.hpp"
 #include "spiceread/lines.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/netlist.hpp"
+#include "spiceread/notes.hpp"
+#include "spiceread/process.hpp"
 #include "text/relevant_lines.hpp"
 
 namespace tessel::spiceread {
@@ -34,29 +36,14 @@ struct Reading {
     }
 };
 
-// The relevant lines of `content` as a host iterable, through `route`.
-nb::object relevant_lines(nb::handle content, Route &route) {
-    if (route.original(Name::_iter_relevant_lines)) return iter_relevant_lines(content, route);
-    return call(route.get(Name::_iter_relevant_lines), content);
-}
-
+// `_parse_into_ir(_iter_relevant_lines(content), component_map, **kwargs)`.
 Reading read_text(nb::handle name, nb::handle content, const nb::dict &component_map, nb::handle kwargs,
                   Route &route) {
-    if (!route.original(Name::_parse_into_ir)) {
-        nb::object lines = relevant_lines(content, route);
-        return Reading::of_pair(call_with_kwargs(route.get(Name::_parse_into_ir),
-                                                 {lines, component_map}, kwargs));
-    }
-    LineSource source;
-    source.name = name;
-    nb::object lines;
-    if (route.original(Name::_iter_relevant_lines) && route.native_line_stages()) {
-        source.text = exact_str(content, "_iter_relevant_lines", "content");
-    } else {
-        lines = relevant_lines(content, route);
-        (as_relevant_line_stream(lines) ? source.stream : source.iterable) = lines;
-    }
-    return {build_ir(source, component_map, kwargs, route), {}, {}};
+    RelevantLines lines = relevant_lines(content, route);
+    if (!route.own(Name::_parse_into_ir))
+        return Reading::of_pair(
+            call_with_kwargs(route.get(Name::_parse_into_ir), {lines.object(), component_map}, kwargs));
+    return {build_ir(LineSource::of(name, lines), component_map, kwargs, route), {}, {}};
 }
 
 // A text that does not decode says where: at the line of the first byte
@@ -69,12 +56,19 @@ void note_undecodable(nb::python_error &error, nb::handle name) {
     const std::string_view bytes(PyBytes_AS_STRING(object.ptr()),
                                  static_cast<std::size_t>(PyBytes_GET_SIZE(object.ptr())));
     const Py_ssize_t offset = PyLong_AsSsize_t(start.ptr());
-    if (offset < 0 || static_cast<std::size_t>(offset) > bytes.size()) {
-        PyErr_Clear();
-        return;
-    }
+    if (offset == -1 && PyErr_Occurred()) PyErr_Clear();  // the decoding error is what matters
+    if (offset < 0 || static_cast<std::size_t>(offset) > bytes.size()) return;
     const std::uint32_t line = text::line_at(bytes, static_cast<std::size_t>(offset));
     Source{name.is_valid() ? nb::borrow(name) : nb::object(nb::str("<stream>")), bytes}.note(error, {line, line});
+}
+
+// The text without a leading byte-order mark, which some editors write at
+// the start of a UTF-8 file: it belongs to no line.
+nb::object without_bom(nb::object content) {
+    if (!PyUnicode_Check(content.ptr()) || PyUnicode_GET_LENGTH(content.ptr()) == 0 ||
+        PyUnicode_READ_CHAR(content.ptr(), 0) != 0xFEFF)
+        return content;
+    return checked(PyUnicode_Substring(content.ptr(), 1, PyUnicode_GET_LENGTH(content.ptr())));
 }
 
 // Closes a file this call opened when reading or parsing fails; the failure
@@ -84,17 +78,20 @@ void close_quietly(nb::handle file) noexcept {
     if (!closed.is_valid()) PyErr_WriteUnraisable(file.ptr());
 }
 
-// `_parse_oc_spice_into_ir` itself.
-Reading read_netlist(nb::handle path_or_buf, nb::handle component_map, nb::handle kwargs,
-                     Route &route) {
-    nb::dict components = exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
-    static const nb::handle path_type = keep_forever(nb::module_::import_("pathlib").attr("Path"));
-    static const nb::handle open = keep_forever(nb::module_::import_("io").attr("open"));
+// Whether `path_or_buf` is a path: text or a `Path` as `isinstance` says,
+// whatever `__class__` claims; anything else is a stream.
+bool is_path(nb::handle path_or_buf) {
+    PyObject *value = path_or_buf.ptr();
+    return checked(PyObject_IsInstance(value, reinterpret_cast<PyObject *>(&PyUnicode_Type))) ||
+           checked(PyObject_IsInstance(value, process().path_type.ptr()));
+}
 
+// `_parse_oc_spice_into_ir` itself.
+Reading read_netlist(nb::handle path_or_buf, const nb::dict &components, nb::handle kwargs, Route &route) {
     nb::object buf = nb::borrow(path_or_buf);
     bool close_buf = false;
-    if (PyUnicode_Check(path_or_buf.ptr()) || PyObject_IsInstance(path_or_buf.ptr(), path_type.ptr()) == 1) {
-        buf = open(path_or_buf, "r", nb::arg("encoding") = "utf-8");
+    if (is_path(path_or_buf)) {
+        buf = process().open(path_or_buf, "r", nb::arg("encoding") = "utf-8");
         close_buf = true;
     }
     Reading reading;
@@ -107,13 +104,32 @@ Reading read_netlist(nb::handle path_or_buf, nb::handle component_map, nb::handl
             note_undecodable(error, name);
             throw;
         }
-        reading = read_text(name, content, components, kwargs, route);
+        reading = read_text(name, without_bom(std::move(content)), components, kwargs, route);
     } catch (...) {
         if (close_buf) close_quietly(buf);
         throw;
     }
     if (close_buf) buf.attr("close")();
     return reading;
+}
+
+// `_parse_oc_spice_into_ir(path_or_buf, component_map, **kwargs)`.
+Reading read_step(nb::handle path_or_buf, const nb::dict &components, nb::handle kwargs, Route &route) {
+    if (route.own(Name::_parse_oc_spice_into_ir)) return read_netlist(path_or_buf, components, kwargs, route);
+    return Reading::of_pair(
+        call_with_kwargs(route.get(Name::_parse_oc_spice_into_ir), {path_or_buf, components}, kwargs));
+}
+
+// `_recursive_netlist_from_ir(ir, settings_keymap, comments)`.
+nb::object netlist_step(const Reading &reading, const nb::dict &keymap, Route &route) {
+    if (!route.own(Name::_recursive_netlist_from_ir)) {
+        auto [ir, comments] = unpack_pair(reading.to_python());
+        return call_with(route.get(Name::_recursive_netlist_from_ir), {ir, keymap, comments});
+    }
+    if (reading.own) return netlist_of(*reading.own, keymap, route);
+    // What a replaced step returned meets the checks of the next one.
+    return netlist_of_records(exact_dict(reading.ir, "_recursive_netlist_from_ir", "ir"), keymap,
+                              exact_dict(reading.comments, "_recursive_netlist_from_ir", "comments"), route);
 }
 
 nb::dict dict_or_new(nb::handle value) {
@@ -131,42 +147,23 @@ nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap, nb
     nb::dict components = dict_or_new(component_map);
 
     Route route;
-    Reading reading =
-        route.original(Name::_parse_oc_spice_into_ir)
-            ? read_netlist(path_or_buf, components, kwargs, route)
-            : Reading::of_pair(call_with_kwargs(route.get(Name::_parse_oc_spice_into_ir),
-                                                {path_or_buf, components}, kwargs));
-    nb::object result;
-    if (!route.original(Name::_recursive_netlist_from_ir)) {
-        auto [ir, comments] = unpack_pair(reading.to_python());
-        result = call_with(route.get(Name::_recursive_netlist_from_ir), {ir, keymap, comments});
-    } else if (reading.own) {
-        result = netlist_of(*reading.own, keymap, route);
-    } else {
-        result = netlist_of_records(reading.ir, keymap, reading.comments, route);
-    }
-    if (!result.is_none() && !PyDict_CheckExact(result.ptr())) {
-        PyErr_Format(PyExc_TypeError, "Expected dict, got %s", Py_TYPE(result.ptr())->tp_name);
-        throw nb::python_error();
-    }
+    nb::object result = netlist_step(read_step(path_or_buf, components, kwargs, route), keymap, route);
+    if (!result.is_none() && !PyDict_CheckExact(result.ptr()))
+        raise_error(PyExc_TypeError, checked(PyUnicode_FromFormat("Expected dict, got %s", Py_TYPE(result.ptr())->tp_name)));
     return result;
 }
 
 nb::object parse_oc_spice_into_ir(nb::handle path_or_buf, nb::handle component_map, nb::kwargs kwargs) {
+    nb::dict components = exact_dict(component_map, "_parse_oc_spice_into_ir", "component_map");
     Route route;
-    return read_netlist(path_or_buf, component_map, kwargs, route).to_python();
+    return read_netlist(path_or_buf, components, kwargs, route).to_python();
 }
 
 }  // namespace
 
-void def_parse_oc_spice(nb::module_ &m) {
-    m.def("parse_oc_spice", &parse_oc_spice, nb::arg("path_or_buf"),
-          nb::arg("settings_keymap") = nb::none(), nb::arg("component_map") = nb::none(),
-          nb::arg("kwargs"),
-          nb::sig("def parse_oc_spice(path_or_buf: str | pathlib.Path | typing.TextIO, "
-                  "settings_keymap: dict[str, str] | None = None, "
-                  "component_map: dict[str, str] | None = None, "
-                  "**kwargs: typing.Any) -> dict[str, typing.Any]"),
+void def_parse_oc_spice(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &parse_oc_spice, nb::arg("path_or_buf"), nb::arg("settings_keymap") = nb::none(),
+          nb::arg("component_map") = nb::none(), nb::arg("kwargs"), nb::sig(signature),
           "Parse OC spice.\n"
           "\n"
           "Read a netlist written in the \"OC spice\" dialect of SPICE and return\n"
@@ -203,12 +200,12 @@ void def_parse_oc_spice(nb::module_ &m) {
           "    ParseWarning: A single-quoted value that names no parameter and is\n"
           "        no literal; it becomes None, to be given when the circuit is\n"
           "        called.");
-    publish_signature(m, "parse_oc_spice");
+    publish_signature(m, name);
 }
 
-void def_parse_oc_spice_into_ir(nb::module_ &m) {
-    m.def("_parse_oc_spice_into_ir", &parse_oc_spice_into_ir, nb::arg("path_or_buf"),
-          nb::arg("component_map"), nb::arg("kwargs"));
+void def_parse_oc_spice_into_ir(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &parse_oc_spice_into_ir, nb::arg("path_or_buf"), nb::arg("component_map"), nb::arg("kwargs"),
+          nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

@@ -5,14 +5,12 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include <nanobind/nanobind.h>
 
-#include "spiceread/route.hpp"
-#include "spiceread/strings.hpp"
+#include "spiceread/notes.hpp"
+#include "common/str_cache.hpp"
 #include "text/netlist.hpp"
 #include "spiceread/values.hpp"
 
@@ -32,19 +30,6 @@ struct SettingsRef {
     std::uint32_t begin = 0;
     std::uint32_t size = 0;
     nb::object dict;
-};
-
-// Where a reading's text came from, for the notes that say where an error
-// is: "path:LINE: <the statement as written>".
-struct Source {
-    nb::object name;        // the path as given, or "<stream>"
-    std::string_view text;  // the whole text (UTF-8), when the lines came from it
-
-    // Adds the note for the statement at `where` to `error`, unless the
-    // error already carries notes or the position is unknown.
-    void note(nb::python_error &error, text::Position where) const;
-    // Adds `note` to `error` as it is.
-    static void add_note(nb::python_error &error, nb::handle note);
 };
 
 class Ir {
@@ -79,18 +64,5 @@ public:
     // so that the tables are not copied as they grow.
     void reserve_for(std::string_view text);
 };
-
-// Where the relevant lines of a build come from.
-struct LineSource {
-    nb::handle name;      // the path the text came from, or invalid for a stream
-    nb::handle text;      // the netlist text, scanned here (when valid)
-    nb::handle stream;    // the module's own relevant-line stream (when valid)
-    nb::handle iterable;  // any other iterable of lines
-};
-
-// `_parse_into_ir(lines, component_map, **kwargs)` for a checked
-// `component_map`, on the C++ road.  `kwargs` is only read.
-std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb::handle kwargs,
-                             Route &route);
 
 }  // namespace tessel::spiceread

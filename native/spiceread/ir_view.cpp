@@ -1,35 +1,10 @@
 #include "spiceread/ir_view.hpp"
 
-#include <algorithm>
-
 #include "common/objects.hpp"
+#include "common/utf8.hpp"
+#include "spiceread/process.hpp"
 
 namespace tessel::spiceread {
-
-// --- numbering texts ----------------------------------------------------------
-
-void TextIds::clear() {
-    texts_.clear();
-    std::fill(slots_.begin(), slots_.end(), 0);
-}
-
-std::uint32_t TextIds::id(std::string_view text) {
-    if (slots_.size() < 2 * (texts_.size() + 1)) {
-        // Grow to keep the table at most half full, and put the texts back.
-        slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
-        for (std::uint32_t k = 0; k < texts_.size(); ++k) {
-            std::size_t i = hash_bytes(texts_[k]) & (slots_.size() - 1);
-            while (slots_[i]) i = (i + 1) & (slots_.size() - 1);
-            slots_[i] = k + 1;
-        }
-    }
-    std::size_t i = hash_bytes(text) & (slots_.size() - 1);
-    for (; slots_[i]; i = (i + 1) & (slots_.size() - 1))
-        if (texts_[slots_[i] - 1] == text) return slots_[i] - 1;
-    texts_.push_back(text);
-    slots_[i] = static_cast<std::uint32_t>(texts_.size());
-    return slots_[i] - 1;
-}
 
 // --- the reading's own IR ---------------------------------------------------
 
@@ -39,11 +14,7 @@ OwnIrView::OwnIrView(Ir &ir) : ir_(ir) {
 }
 
 nb::object OwnIrView::ports_of(const text::Subckt &s) {
-    nb::object tuple = checked(PyTuple_New(s.ports.size));
-    const std::string_view *words = ir_.netlist.words_of(s.ports);
-    for (std::uint32_t k = 0; k < s.ports.size; ++k)
-        PyTuple_SET_ITEM(tuple.ptr(), k, ir_.str(words[k]).release().ptr());
-    return tuple;
+    return tuple_of_words(ir_.netlist.words_of(s.ports), s.ports.size, [this](std::string_view w) { return ir_.str(w); });
 }
 
 void OwnIrView::subckt(std::size_t k, SubcktView &out) {
@@ -84,34 +55,24 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.where = e.where;
 }
 
-nb::object OwnIrView::local_ports(nb::handle component) {
+nb::object IrView::local_ports(nb::handle component) {
     if (!local_.is_valid()) {
         nb::dict table = new_dict();
-        for (std::uint32_t index : subckts_) {
-            const text::Subckt &s = ir_.netlist.subckts[index];
-            set_item(table, ir_.component(s.component), ports_of(s));
-        }
+        declared_port_lists(table);
         local_ = std::move(table);
     }
     nb::object ports = dict_get(local_, component);
     return ports.is_valid() ? ports : nb::none();
 }
 
-// --- records ------------------------------------------------------------------
-
-namespace {
-
-struct RecordFields {
-    PyObject *name, *component, *ports, *settings, *children_ids;
-};
-
-const RecordFields &fields() {
-    static const RecordFields f{interned("name"), interned("component"), interned("ports"),
-                                interned("settings"), interned("children_ids")};
-    return f;
+void OwnIrView::declared_port_lists(const nb::dict &table) {
+    for (std::uint32_t index : subckts_) {
+        const text::Subckt &s = ir_.netlist.subckts[index];
+        set_item(table, ir_.component(s.component), ports_of(s));
+    }
 }
 
-}  // namespace
+// --- records ------------------------------------------------------------------
 
 const std::vector<nb::object> &RecordIrView::subckts() {
     if (picked_) return subckts_;
@@ -119,15 +80,13 @@ const std::vector<nb::object> &RecordIrView::subckts() {
     nb::handle type = route_.get(Name::Subckt);
     nb::object records = checked(PyDict_Values(ir_.ptr()));
     for (nb::handle record : records) {
-        int is_subckt = PyObject_IsInstance(record.ptr(), type.ptr());
-        if (is_subckt < 0) throw nb::python_error();
-        if (is_subckt) subckts_.push_back(nb::borrow(record));
+        if (checked(PyObject_IsInstance(record.ptr(), type.ptr()))) subckts_.push_back(nb::borrow(record));
     }
     return subckts_;
 }
 
 void RecordIrView::describe(nb::handle record, SubcktView &out) {
-    const RecordFields &f = fields();
+    const Interned &f = process().names;
     out.record = nb::borrow(record);
     out.component = get_attr(record, f.component);
     out.ports = get_attr(record, f.ports);
@@ -141,7 +100,7 @@ void RecordIrView::describe(nb::handle record, SubcktView &out) {
 }
 
 std::uint32_t RecordIrView::net_id(nb::handle net) {
-    if (nb::object id = dict_get(ids_, net)) return static_cast<std::uint32_t>(PyLong_AsUnsignedLong(id.ptr()));
+    if (nb::object id = dict_get(ids_, net)) return static_cast<std::uint32_t>(PyLong_AsUnsignedLong(id.ptr()));  // ours: small
     const auto id = static_cast<std::uint32_t>(names_.size());
     set_item(ids_, net, new_int(id));
     names_.push_back(nb::borrow(net));
@@ -153,7 +112,7 @@ void RecordIrView::declared_ports(const SubcktView &subckt, std::vector<std::uin
 }
 
 void RecordIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
-    const RecordFields &f = fields();
+    const Interned &f = process().names;
     nb::handle id = PySequence_Fast_GET_ITEM(subckt.child_ids.ptr(), static_cast<Py_ssize_t>(k));
     nb::object item = dict_get(ir_, id);
     if (!item.is_valid()) raise_error(PyExc_KeyError, id);
@@ -169,19 +128,13 @@ void RecordIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.where = {};
 }
 
-nb::object RecordIrView::local_ports(nb::handle component) {
-    if (!local_.is_valid()) {
-        const RecordFields &f = fields();
-        nb::dict table = new_dict();
-        for (const nb::object &record : subckts()) {
-            nb::object ports = get_attr(record, f.ports);
-            // Only a tuple of names can stand for a port list.
-            if (PyTuple_CheckExact(ports.ptr())) set_item(table, get_attr(record, f.component), ports);
-        }
-        local_ = std::move(table);
+void RecordIrView::declared_port_lists(const nb::dict &table) {
+    const Interned &f = process().names;
+    for (const nb::object &record : subckts()) {
+        nb::object ports = get_attr(record, f.ports);
+        // Only a tuple of names can stand for a port list.
+        if (PyTuple_CheckExact(ports.ptr())) set_item(table, get_attr(record, f.component), ports);
     }
-    nb::object ports = dict_get(local_, component);
-    return ports.is_valid() ? ports : nb::none();
 }
 
 }  // namespace tessel::spiceread

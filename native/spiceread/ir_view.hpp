@@ -10,26 +10,14 @@
 
 #include <nanobind/nanobind.h>
 
-#include "spiceread/assembly.hpp"
+#include "spiceread/settings.hpp"
+#include "text/numbering.hpp"
 #include "spiceread/ir.hpp"
 #include "common/objects.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
-
-// Small numbers for the distinct texts of one subcircuit, in order of first
-// mention.
-class TextIds {
-public:
-    void clear();
-    std::uint32_t id(std::string_view text);
-    std::string_view text(std::uint32_t id) const { return texts_[id]; }
-
-private:
-    std::vector<std::string_view> texts_;
-    std::vector<std::uint32_t> slots_;  // id + 1, or 0 for an empty slot
-};
 
 struct SubcktView {
     nb::object component;
@@ -73,9 +61,16 @@ public:
     // The declared ports of the file's own subcircuit named `component`, or
     // None: what an instance of a subcircuit that the PDK does not know
     // takes for port names.
-    virtual nb::object local_ports(nb::handle component) = 0;
+    nb::object local_ports(nb::handle component);
     // Where the IR's text came from (a record has no position).
     virtual const Source *source() const { return nullptr; }
+
+protected:
+    // Enters in `table` the declared ports of each subcircuit by component.
+    virtual void declared_port_lists(const nb::dict &table) = 0;
+
+private:
+    nb::object local_;
 };
 
 // The reading's own IR.
@@ -87,16 +82,15 @@ public:
     void declared_ports(const SubcktView &subckt, std::vector<std::uint32_t> &out) override;
     void child(const SubcktView &subckt, std::size_t k, Child &out) override;
     nb::object net_name(std::uint32_t id) override { return ir_.str(nets_.text(id)); }
-    nb::object local_ports(nb::handle component) override;
     const Source *source() const override { return &ir_.source; }
 
 private:
+    void declared_port_lists(const nb::dict &table) override;
     nb::object ports_of(const text::Subckt &s);
 
     Ir &ir_;
-    TextIds nets_;
+    text::TextIds nets_;
     std::vector<std::uint32_t> subckts_;  // closed subcircuits, in the IR's order
-    nb::object local_;
 };
 
 // A dict of records and a dict of comments, as Python hands them over.
@@ -114,12 +108,12 @@ public:
     void declared_ports(const SubcktView &subckt, std::vector<std::uint32_t> &out) override;
     void child(const SubcktView &subckt, std::size_t k, Child &out) override;
     nb::object net_name(std::uint32_t id) override { return names_[id]; }
-    nb::object local_ports(nb::handle component) override;
 
     // `record` as the subcircuit to assemble; its nets are numbered afresh.
     void describe(nb::handle record, SubcktView &out);
 
 private:
+    void declared_port_lists(const nb::dict &table) override;
     std::uint32_t net_id(nb::handle net);
 
     nb::dict ids_ = new_dict();      // net -> number
@@ -128,7 +122,6 @@ private:
     Route &route_;
     std::vector<nb::object> subckts_;
     bool picked_ = false;
-    nb::object local_;
 };
 
 }  // namespace tessel::spiceread

@@ -8,13 +8,12 @@
 // stage-by-stage definition says.
 #include "spiceread/lines.hpp"
 
-#include <exception>
-#include <new>
 #include <utility>
 #include <vector>
 
 #include "common/args.hpp"
 #include "common/checks.hpp"
+#include "common/streams.hpp"
 #include "common/objects.hpp"
 #include "spiceread/module.hpp"
 #include "text/chars.hpp"
@@ -23,49 +22,6 @@
 namespace tessel::spiceread {
 
 namespace {
-
-// Requires an item pulled from an iterable of text to be text.
-void require_str_item(nb::handle item, const char *func) {
-    if (!PyUnicode_Check(item.ptr())) {
-        PyErr_Format(PyExc_TypeError, "%s() expected str items, not %s", func,
-                     Py_TYPE(item.ptr())->tp_name);
-        throw nb::python_error();
-    }
-}
-
-// Pulls items from an iterable, which it turns into an iterator only when
-// first pulled (a generator would not touch its argument before that either).
-class Source {
-public:
-    explicit Source(nb::handle iterable) : iterable_(nb::borrow(iterable)) {}
-
-    // The next item; an invalid object at the end.
-    nb::object pull() {
-        if (!iterator_.is_valid()) {
-            if (!iterable_.is_valid()) return {};
-            iterator_ = nb::steal(PyObject_GetIter(iterable_.ptr()));
-            iterable_.reset();
-            if (!iterator_.is_valid()) throw nb::python_error();
-        }
-        PyObject *item = PyIter_Next(iterator_.ptr());
-        if (!item) {
-            iterator_.reset();
-            if (PyErr_Occurred()) throw nb::python_error();
-            return {};
-        }
-        return nb::steal(item);
-    }
-
-    // Drops the upstream for good (end of the stream, or a failure in it).
-    void finish() {
-        iterable_.reset();
-        iterator_.reset();
-    }
-
-private:
-    nb::object iterable_;
-    nb::object iterator_;
-};
 
 // The result of a one-line transformation: `item` itself when nothing
 // changed and it is an exact str, else a new str.
@@ -97,7 +53,7 @@ public:
     }
 
 private:
-    Source source_;
+    Upstream source_;
     Op op_;
 };
 
@@ -170,12 +126,10 @@ private:
                 if (!extended_) {
                     Utf8Text first = utf8_of(pending_);
                     joined_.assign(first.view);
-                    surrogates_ = first.surrogates;
                     extended_ = true;
                 }
                 joined_.push_back(' ');
                 joined_.append(text::strip(text.view.substr(1)));
-                surrogates_ = surrogates_ || text.surrogates;
                 continue;
             }
             nb::object out = take_pending();
@@ -190,17 +144,15 @@ private:
                                    : std::move(pending_);
         pending_.reset();
         extended_ = false;
-        surrogates_ = false;
         joined_.clear();
         return out;
     }
 
-    Source source_;
+    Upstream source_;
     nb::object pending_;
     std::string joined_;  // the pending line, once continuations were added
     bool started_ = false;
     bool extended_ = false;
-    bool surrogates_ = false;
 };
 
 class WordStream {
@@ -220,22 +172,6 @@ private:
     text::WordSplitter splitter_;
 };
 
-class RelevantLines {
-public:
-    explicit RelevantLines(nb::str content) : stream_(std::move(content)) {}
-
-    nb::object next() {
-        text::RelevantLine line;
-        if (!stream_.next(line)) return {};
-        return str_from_utf8(line.text);
-    }
-
-    RelevantLineStream &stream() { return stream_; }
-
-private:
-    RelevantLineStream stream_;
-};
-
 // `_chain(*funcs)`: the function list is fixed when `_chain` is called.
 class Chain {
 public:
@@ -249,51 +185,6 @@ public:
 private:
     std::vector<nb::object> funcs_;
 };
-
-PyObject *iter_self(PyObject *self) { return Py_NewRef(self); }
-
-template <typename T>
-PyObject *stream_next(PyObject *self) noexcept {
-    try {
-        return nb::inst_ptr<T>(self)->next().release().ptr();
-    } catch (nb::python_error &e) {
-        e.restore();
-    } catch (const std::bad_alloc &) {
-        PyErr_NoMemory();
-    } catch (const std::exception &e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    }
-    return nullptr;
-}
-
-// The helper types are implementation details: they are registered with the
-// module for nanobind's sake and taken out of its namespace again.  Their
-// reference stays held for the life of the process (nanobind's registry of
-// types does not hold one).
-void hide_type(nb::module_ &m, nb::handle type, const char *name) {
-    type.inc_ref();
-    nb::delattr(m, name);
-}
-
-template <typename T>
-void def_stream_type(nb::module_ &m, const char *name) {
-    static PyType_Slot slots[] = {
-        {Py_tp_iter, reinterpret_cast<void *>(&iter_self)},
-        {Py_tp_iternext, reinterpret_cast<void *>(&stream_next<T>)},
-        {0, nullptr},
-    };
-    hide_type(m, nb::class_<T>(m, name, nb::type_slots(slots)), name);
-}
-
-template <typename T, typename... Args>
-nb::object new_stream(Args &&...args) {
-    return nb::cast(T(std::forward<Args>(args)...), nb::rv_policy::move);
-}
-
-nb::object relevant_lines(nb::handle content) {
-    Route route;
-    return iter_relevant_lines(content, route);
-}
 
 nb::object split_comments(nb::handle line) {
     nb::str str = exact_str(line, "_split_comments", "line");
@@ -314,96 +205,84 @@ nb::object chain(nb::args funcs, nb::kwargs kwargs) {
 
 // The composed function takes one argument, `x`, by position or by name.
 nb::object call_chain(const Chain &self, nb::args args, nb::kwargs kwargs) {
-    const Py_ssize_t given = static_cast<Py_ssize_t>(args.size());
-    if (given > 1) {
-        PyErr_Format(PyExc_TypeError,
-                     "f() takes 1 positional argument but %zd were given", given);
-        throw nb::python_error();
-    }
-    nb::object x;
-    if (given == 1) x = args[0];
-    if (PyDict_GET_SIZE(kwargs.ptr()) != 0) {
-        if (given == 0 && PyDict_GET_SIZE(kwargs.ptr()) == 1 && kwargs.contains("x")) {
-            x = kwargs["x"];
-        } else if (given == 1 && kwargs.contains("x")) {
-            PyErr_SetString(PyExc_TypeError, "f() got multiple values for argument 'x'");
-            throw nb::python_error();
-        } else {
-            nb::dict rest = nb::borrow<nb::dict>(PyDict_Copy(kwargs.ptr()));
-            if (rest.contains("x")) PyDict_DelItemString(rest.ptr(), "x");
-            raise_unexpected_keyword("f", rest);
-        }
-    }
-    if (!x.is_valid()) {
-        PyErr_SetString(PyExc_TypeError, "f() missing 1 required positional argument: 'x'");
-        throw nb::python_error();
-    }
-    return self.call(std::move(x));
+    // As Python binds `def f(x)`: an unknown keyword first, then the count.
+    nb::object unknown = checked(PyDict_Copy(kwargs.ptr()));
+    if (checked(PyDict_Contains(unknown.ptr(), nb::str("x").ptr()))) checked(PyDict_DelItemString(unknown.ptr(), "x"));
+    if (PyDict_GET_SIZE(unknown.ptr()) != 0) raise_unexpected_keyword("f", unknown);
+    BoundArgs bound = bind_args("f", args, kwargs, {"x"});
+    if (PyDict_GET_SIZE(bound.kwargs.ptr()) != 0)
+        raise_error(PyExc_TypeError, nb::str("f() got multiple values for argument 'x'"));
+    return self.call(bound.params[0]);
 }
 
 }  // namespace
 
-nb::object iter_relevant_lines(nb::handle content, Route &route) {
+nb::object RelevantLines::object() const {
+    return text.is_valid() ? new_stream<RelevantLineStream>(text) : lines;
+}
+
+RelevantLines relevant_lines(nb::handle content, Route &route) {
+    if (!route.own(Name::_iter_relevant_lines)) return {{}, call(route.get(Name::_iter_relevant_lines), content)};
     nb::str text = exact_str(content, "_iter_relevant_lines", "content");
-    if (route.native_line_stages()) return new_stream<RelevantLines>(std::move(text));
+    if (route.own({Name::_chain, Name::_strip_lines, Name::_join_continuations, Name::_standardize_spaces,
+                   Name::_filter_empty}))
+        return {std::move(text), {}};
     nb::object lines = checked(PyUnicode_Splitlines(text.ptr(), 0));
     nb::handle strip = route.get(Name::_strip_lines);
     nb::object chained = call_with(route.get(Name::_chain),
                                    {strip, route.get(Name::_join_continuations),
                                     route.get(Name::_standardize_spaces), strip,
                                     route.get(Name::_filter_empty)});
-    return call(chained, lines);
+    return {{}, call(chained, lines)};
 }
 
 RelevantLineStream *as_relevant_line_stream(nb::handle lines) {
-    if (!nb::isinstance<RelevantLines>(lines)) return nullptr;
-    return &nb::inst_ptr<RelevantLines>(lines)->stream();
+    return nb::isinstance<RelevantLineStream>(lines) ? nb::inst_ptr<RelevantLineStream>(lines) : nullptr;
 }
 
-void def_split_comments(nb::module_ &m) {
-    m.def("_split_comments", &split_comments, nb::arg("line"));
+void def_split_comments(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &split_comments, nb::arg("line"), nb::sig(signature));
 }
 
-void def_split_words(nb::module_ &m) {
+void def_split_words(nb::module_ &m, const char *name, const char *signature) {
     def_stream_type<WordStream>(m, "_word_stream");
-    m.def("_split_words", [](nb::handle line) {
-        return new_stream<WordStream>(exact_str(line, "_split_words", "line"));
-    }, nb::arg("line"));
+    m.def(name, [](nb::handle line) { return new_stream<WordStream>(exact_str(line, "_split_words", "line")); },
+          nb::arg("line"), nb::sig(signature));
 }
 
-void def_chain(nb::module_ &m) {
+void def_chain(nb::module_ &m, const char *name, const char *signature) {
     hide_type(m, nb::class_<Chain>(m, "_chained").def("__call__", &call_chain), "_chained");
-    m.def("_chain", &chain);
+    m.def(name, &chain, nb::sig(signature));
 }
 
-void def_strip_lines(nb::module_ &m) {
-    def_stream_type<StripStream>(m, "_strip_stream");
-    m.def("_strip_lines", [](nb::handle lines) { return new_stream<StripStream>(lines); },
-          nb::arg("lines"));
+template <typename Stream>
+void def_stage(nb::module_ &m, const char *name, const char *signature, const char *type_name) {
+    def_stream_type<Stream>(m, type_name);
+    m.def(name, [](nb::handle lines) { return new_stream<Stream>(lines); }, nb::arg("lines"), nb::sig(signature));
 }
 
-void def_join_continuations(nb::module_ &m) {
-    def_stream_type<JoinStream>(m, "_join_stream");
-    m.def("_join_continuations",
-          [](nb::handle lines) { return new_stream<JoinStream>(lines); }, nb::arg("lines"));
+void def_strip_lines(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<StripStream>(m, name, signature, "_strip_stream");
 }
 
-void def_standardize_spaces(nb::module_ &m) {
-    def_stream_type<StandardizeStream>(m, "_standardize_stream");
-    m.def("_standardize_spaces",
-          [](nb::handle lines) { return new_stream<StandardizeStream>(lines); },
-          nb::arg("lines"));
+void def_join_continuations(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<JoinStream>(m, name, signature, "_join_stream");
 }
 
-void def_filter_empty(nb::module_ &m) {
-    def_stream_type<FilterStream>(m, "_filter_stream");
-    m.def("_filter_empty", [](nb::handle lines) { return new_stream<FilterStream>(lines); },
-          nb::arg("lines"));
+void def_standardize_spaces(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<StandardizeStream>(m, name, signature, "_standardize_stream");
 }
 
-void def_iter_relevant_lines(nb::module_ &m) {
-    def_stream_type<RelevantLines>(m, "_relevant_line_stream");
-    m.def("_iter_relevant_lines", &relevant_lines, nb::arg("content"));
+void def_filter_empty(nb::module_ &m, const char *name, const char *signature) {
+    def_stage<FilterStream>(m, name, signature, "_filter_stream");
+}
+
+void def_iter_relevant_lines(nb::module_ &m, const char *name, const char *signature) {
+    def_stream_type<RelevantLineStream>(m, "_relevant_line_stream");
+    m.def(name, [](nb::handle content) {
+        Route route;
+        return relevant_lines(content, route).object();
+    }, nb::arg("content"), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

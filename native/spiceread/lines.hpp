@@ -14,8 +14,8 @@ namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
-// The stream `_iter_relevant_lines` returns for a text when its stages are
-// all the module's own.
+// The relevant lines of a text when the stages are all the module's own:
+// `_iter_relevant_lines`' own stream.
 class RelevantLineStream {
 public:
     explicit RelevantLineStream(nb::str content)
@@ -29,6 +29,11 @@ public:
         }
         return true;
     }
+    // The next relevant line as a host string (`__next__`); invalid at the end.
+    nb::object next() {
+        text::RelevantLine line;
+        return next(line) ? nb::object(str_from_utf8(line.text)) : nb::object();
+    }
     std::string_view content() const { return text_.view; }
 
 private:
@@ -38,9 +43,20 @@ private:
     bool done_ = false;
 };
 
-// `_iter_relevant_lines(content)` through `route`: the module's own stream,
-// or the composition of the stages as they are bound now.
-nb::object iter_relevant_lines(nb::handle content, Route &route);
+// The relevant lines of a text, as `_iter_relevant_lines` gives them: while
+// the module's own scanner stands for the line stages, the text itself (the
+// IR builder scans it without a stream in between); otherwise the lines the
+// step as it is bound now made.
+struct RelevantLines {
+    nb::str text;
+    nb::object lines;
+
+    // The lines as a host iterable: for a text, the module's own stream of it.
+    nb::object object() const;
+};
+
+// `_iter_relevant_lines(content)` through `route`.
+RelevantLines relevant_lines(nb::handle content, Route &route);
 
 // The stream behind `lines`, or nullptr when `lines` is some other iterable.
 RelevantLineStream *as_relevant_line_stream(nb::handle lines);

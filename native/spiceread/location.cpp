@@ -11,26 +11,18 @@
 #include "common/objects.hpp"
 #include "common/unpack.hpp"
 #include "common/utf8.hpp"
-#include "spiceread/assembly.hpp"
+#include "spiceread/location.hpp"
 #include "spiceread/module.hpp"
+#include "spiceread/process.hpp"
+#include "spiceread/values.hpp"
 #include "text/location.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
 
-struct PlacementKeys {
-    PyObject *x, *y, *rotation, *port;
-};
-
-const PlacementKeys &placement_keys() {
-    static const PlacementKeys keys{interned("x"), interned("y"), interned("rotation"),
-                                    interned("port")};
-    return keys;
-}
-
 // `_parse_location_comment` itself, on the comment's UTF-8.
-nb::object placement_own(std::string_view comment, Route &route) {
+nb::object placement_own(std::string_view comment, Route &route, const Where &where = {}) {
     nb::dict placement = new_dict();
     std::string buffer;
     text::LocationText location = text::read_location(comment, buffer);
@@ -45,17 +37,17 @@ nb::object placement_own(std::string_view comment, Route &route) {
     // piece's warning comes out even when the annotation is then refused.
     // The value evaluation only reads its parameters (a replaced `_eval` gets
     // a copy), so one empty dict serves every call.
-    static const nb::handle no_parameters = keep_forever(new_dict());
+    const nb::handle no_parameters = process().no_parameters;
     Value values[3];
     std::size_t count = 0;
     text::CoordinatePieces pieces(location.coordinates);
     for (std::string_view piece; pieces.next(piece); ++count) {
-        Value value = resolve_value(piece, no_parameters, route);
+        Value value = resolve_value(piece, no_parameters, route, where);
         if (count < 3) values[count] = std::move(value);
     }
     if (count != 3) raise_unpack(3, count);
 
-    const PlacementKeys &keys = placement_keys();
+    const Interned &keys = process().names;
     set_item(placement, keys.x, values[0].get());
     set_item(placement, keys.y, values[1].get());
     set_item(placement, keys.rotation, values[2].get());
@@ -71,18 +63,17 @@ nb::object parse_location_comment(nb::handle comment) {
 
 }  // namespace
 
-nb::object placement_of(std::string_view utf8, nb::handle object, Route &route) {
-    if (!route.original(Name::_parse_location_comment))
+nb::object placement_of(std::string_view utf8, nb::handle object, Route &route, const Where &where) {
+    if (!route.own(Name::_parse_location_comment))
         return call(route.get(Name::_parse_location_comment),
                     object.is_valid() ? nb::object(nb::borrow(object)) : nb::object(str_from_utf8(utf8)));
-    if (!object.is_valid()) return placement_own(utf8, route);
+    if (!object.is_valid()) return placement_own(utf8, route, where);
     exact_str(object, "_parse_location_comment", "comment");
     return placement_own(utf8_of(object).view, route);
 }
 
-void def_parse_location_comment(nb::module_ &m) {
-    m.def("_parse_location_comment", &parse_location_comment, nb::arg("comment").none(),
-          nb::sig("def _parse_location_comment(comment: str) -> dict"));
+void def_parse_location_comment(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &parse_location_comment, nb::arg("comment").none(), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

@@ -13,9 +13,13 @@
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "common/warnings.hpp"
-#include "spiceread/assembly.hpp"
 #include "spiceread/ir_view.hpp"
+#include "spiceread/location.hpp"
 #include "spiceread/module.hpp"
+#include "spiceread/patch.hpp"
+#include "spiceread/ports.hpp"
+#include "spiceread/process.hpp"
+#include "spiceread/settings.hpp"
 #include "spiceread/strings.hpp"
 
 namespace tessel::spiceread {
@@ -83,7 +87,7 @@ private:
                                            const std::vector<std::pair<nb::object, text::Position>> &all) {
         nb::list listed;
         for (const auto &terminal : all) listed.append(terminal.first);
-        PyErr_Format(parse_error_type().ptr(),
+        PyErr_Format(process().parse_error.ptr(),
                      "Net '%S' is connected to more than two ports: %R. This is "
                      "currently not supported.",
                      ir.net_name(net).ptr(), listed.ptr());
@@ -123,14 +127,14 @@ public:
         nb::borrow<nb::list>(lost).append(earlier);
     }
 
-    void warn(const SubcktView &subckt, const nb::dict &ports) const {
+    void warn(const SubcktView &subckt, const nb::dict &ports, const Where &where) const {
         for (auto [port, lost] : dropped_) {
             nb::object kept = dict_get(ports, port);
             nb::object message = checked(PyUnicode_FromFormat(
                 "Port '%S' of subcircuit '%S' is connected to several terminals; "
                 "keeping '%S' and dropping %R.",
                 port.ptr(), subckt.component.ptr(), kept.ptr(), lost.ptr()));
-            warn_caller(parse_warning_type(), message);
+            warn_caller(process().parse_warning, message, where.note());
         }
     }
 
@@ -143,36 +147,51 @@ bool may_hold_comma(PyObject *text) {
     if (!PyUnicode_CheckExact(text)) return true;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     if (PyUnicode_IS_ASCII(text)) return std::memchr(PyUnicode_DATA(text), ',', static_cast<std::size_t>(n));
-    return PyUnicode_FindChar(text, ',', 0, n, 1) != -1;
+    const Py_ssize_t at = PyUnicode_FindChar(text, ',', 0, n, 1);
+    if (at == -2) throw nb::python_error();
+    return at >= 0;
 }
 
-// Port patching renames only on instances of a sub-netlist that has ports,
-// and fails only on an instance port without exactly one comma.  For
-// netlists a reading made itself, this keeps track of both on the way, so
-// that the patch is skipped when it could change nothing.
+// Whether a port name may be a key of a port map: "o" and digits (anything
+// but an exact str might be equal to one).
+bool may_be_positional(PyObject *port) {
+    if (!PyUnicode_CheckExact(port) || !PyUnicode_IS_ASCII(port)) return true;
+    const char *text = static_cast<const char *>(PyUnicode_DATA(port));
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(port);
+    if (n < 2 || text[0] != 'o') return false;
+    for (Py_ssize_t i = 1; i < n; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+// Port patching renames only names of the form "o<n>" on instances of a
+// sub-netlist that has ports, and fails only on an instance port without
+// exactly one comma.  For netlists a reading made itself, this keeps track of
+// both on the way, so that the patch is skipped when it could change nothing.
 class PatchWatch {
 public:
-    void instance(nb::handle component, nb::handle name) {
-        if (std::find(std::begin(recent_), std::end(recent_), component.ptr()) == std::end(recent_)) {
-            if (PySet_Add(used_.ptr(), component.ptr()) < 0) throw nb::python_error();
-            recent_[next_++ % std::size(recent_)] = component.ptr();
-        }
-        commas_ = commas_ || may_hold_comma(name.ptr());
+    void instance(nb::handle name) { commas_ = commas_ || may_hold_comma(name.ptr()); }
+    // A terminal's port name; `named`: it came from the component's names.
+    void terminal(nb::handle component, nb::handle port, bool named) {
+        if (named) commas_ = commas_ || may_hold_comma(port.ptr());
+        if (!may_be_positional(port.ptr()) ||
+            std::find(std::begin(recent_), std::end(recent_), component.ptr()) != std::end(recent_))
+            return;
+        checked(PySet_Add(used_.ptr(), component.ptr()));
+        recent_[next_++ % std::size(recent_)] = component.ptr();
     }
-    void port_name(nb::handle port) { commas_ = commas_ || may_hold_comma(port.ptr()); }
 
     // Whether the patch could change `built`, what the circuit library made
-    // of `nets` (the original library hands the netlists back as they are).
+    // of `nets` (the circuit library as loaded hands the netlists back as they are).
     bool needed(nb::handle built, const nb::dict &nets) const {
         if (commas_ || !PyDict_CheckExact(built.ptr()) ||
             PyDict_GET_SIZE(built.ptr()) != PyDict_GET_SIZE(nets.ptr()))
             return true;
-        static PyObject *const empty = interned("");
-        if (PyDict_Contains(nets.ptr(), empty)) return true;
+        if (checked(PyDict_Contains(nets.ptr(), process().names.empty))) return true;
         for (auto [name, netlist] : nets) {
             if (!dict_get(built, name).is(netlist)) return true;
-            nb::object ports = get_item(netlist, nb::handle(netlist_keys().ports));
-            if (PyDict_GET_SIZE(ports.ptr()) != 0 && PySet_Contains(used_.ptr(), name.ptr()) == 1) return true;
+            nb::object ports = get_item(netlist, nb::handle(process().names.ports));
+            if (PyDict_GET_SIZE(ports.ptr()) != 0 && checked(PySet_Contains(used_.ptr(), name.ptr()))) return true;
         }
         return false;
     }
@@ -184,41 +203,11 @@ private:
     bool commas_ = false;
 };
 
-// The port lists of the last few components, by identity of the name.
-class RecentPorts {
-public:
-    explicit RecentPorts(bool enabled) : enabled_(enabled) {}
-
-    nb::object find(nb::handle component) const {
-        if (!enabled_) return {};
-        for (const Entry &e : entries_)
-            if (e.component.ptr() == component.ptr()) return e.ports;
-        return {};
-    }
-    void add(nb::handle component, nb::handle ports) {
-        if (!enabled_) return;
-        entries_[next_++ % std::size(entries_)] = {nb::borrow(component), nb::borrow(ports)};
-    }
-
-private:
-    struct Entry {
-        nb::object component, ports;
-    };
-    bool enabled_;
-    Entry entries_[8];
-    std::size_t next_ = 0;
-};
-
 // One subcircuit's flat netlist, built child by child.
 class FlatNetlist {
 public:
-    FlatNetlist(IrView &ir, const SubcktView &subckt, nb::handle keymap, Route &route, PatchWatch *watch)
-        : ir_(ir), subckt_(subckt), keymap_(keymap), route_(route), watch_(watch),
-          get_ports_(route.get(Name::_get_ports)),
-          // The module's own `_get_ports` is memoised by name; children mostly
-          // repeat the few components just seen, which are asked once here.
-          recent_(route.original(Name::_get_ports)),
-          own_get_port_(route.original(Name::_get_port)) {
+    FlatNetlist(IrView &ir, const SubcktView &subckt, const nb::dict &keymap, Route &route, PatchWatch *watch)
+        : ir_(ir), subckt_(subckt), keymap_(keymap), route_(route), watch_(watch), ports_of_(route) {
         std::vector<std::uint32_t> ids;
         ir.declared_ports(subckt, ids);
         for (std::uint32_t id : ids) {
@@ -228,35 +217,28 @@ public:
     }
 
     void add(const Child &child) {
-        nb::object item_ports = recent_.find(child.component);
-        if (!item_ports.is_valid()) {
-            item_ports = call(get_ports_, child.component);
-            recent_.add(child.component, item_ports);
-        }
+        nb::object item_ports = ports_of_.of(child.component);
         if (item_ports.is_none()) item_ports = ir_.local_ports(child.component);
 
-        const NetlistKeys &keys = netlist_keys();
-        nb::dict instance = new_dict();
-        set_item(instance, keys.component, child.component);
-        set_item(instance, keys.settings, patch_settings(child.settings, keymap_, route_));
-        set_item(instances_, child.name, instance);
-        if (watch_) watch_->instance(child.component, child.name);
+        const Interned &keys = process().names;
+        nb::object settings = patch_settings(child.settings, keymap_, route_);
+        set_item(instances_, child.name, new_dict({{keys.component, child.component}, {keys.settings, settings}}));
+        if (watch_) watch_->instance(child.name);
 
         if (child.has_comment) {
-            nb::object placement = placement_of(child.comment_utf8, child.comment, route_);
+            nb::object placement =
+                placement_of(child.comment_utf8, child.comment, route_, {ir_.source(), child.where});
             bool located = PyDict_CheckExact(placement.ptr()) ? PyDict_GET_SIZE(placement.ptr()) != 0
                                                               : truthy(placement);
             if (located) set_item(placements_, child.name, placement);
         }
 
         nb::str name = format_text(child.name);
-        const bool direct = own_get_port_ && PyTuple_CheckExact(item_ports.ptr());
         for (std::size_t i = 0; i < child.nets.size(); ++i) {
             if (item_ports.is_none()) raise_unknown_ports(child);
-            const Py_ssize_t position = static_cast<Py_ssize_t>(i);
-            nb::object port = direct ? port_at(item_ports.ptr(), position)
-                                     : call(route_.get(Name::_get_port), item_ports, new_int(position));
-            if (watch_ && (!direct || position < PyTuple_GET_SIZE(item_ports.ptr()))) watch_->port_name(port);
+            bool named = false;
+            nb::object port = port_name(item_ports, static_cast<Py_ssize_t>(i), route_, named);
+            if (watch_) watch_->terminal(child.component, port, named);
             nb::object instance_port = join_instance_port(name, port);
             const std::uint32_t net = child.nets[i];
             if (net < declared_.size() && declared_[net]) {
@@ -270,28 +252,21 @@ public:
     }
 
     nb::object finish() {
-        dropped_.warn(subckt_, ports_);
+        dropped_.warn(subckt_, ports_, {ir_.source(), subckt_.where});
         nb::dict connections = internal_.connections(ports_, ir_, subckt_);
         nb::object settings = patch_settings(subckt_.settings, keymap_, route_);
-        const NetlistKeys &keys = netlist_keys();
-        nb::dict netlist = new_dict();
-        set_item(netlist, keys.instances, instances_);
-        set_item(netlist, keys.connections, connections);
-        set_item(netlist, keys.ports, ports_);
-        set_item(netlist, keys.settings, settings);
-        set_item(netlist, keys.placements, placements_);
-        return netlist;
+        const Interned &keys = process().names;
+        return new_dict({{keys.instances, instances_}, {keys.connections, connections}, {keys.ports, ports_},
+                         {keys.settings, settings}, {keys.placements, placements_}});
     }
 
 private:
     IrView &ir_;
     const SubcktView &subckt_;
-    nb::handle keymap_;
+    const nb::dict &keymap_;
     Route &route_;
     PatchWatch *watch_;
-    nb::handle get_ports_;
-    RecentPorts recent_;
-    const bool own_get_port_;
+    ComponentPorts ports_of_;
     std::vector<bool> declared_;  // by net number
     nb::dict ports_ = new_dict(), instances_ = new_dict(), placements_ = new_dict();
     InternalNets internal_;
@@ -310,7 +285,7 @@ void noting(IrView &ir, text::Position where, F &&body) {
     }
 }
 
-nb::object flat_netlist(IrView &ir, const SubcktView &subckt, nb::handle keymap, Route &route,
+nb::object flat_netlist(IrView &ir, const SubcktView &subckt, const nb::dict &keymap, Route &route,
                         PatchWatch *watch = nullptr) {
     FlatNetlist netlist(ir, subckt, keymap, route, watch);
     Child child;
@@ -327,7 +302,7 @@ nb::object flat_netlist(IrView &ir, const SubcktView &subckt, nb::handle keymap,
 // records for a replaced `_netlist_from_subckt`.  `own`: the netlists are
 // this reading's alone.
 template <typename PythonIr>
-nb::object recursive_netlist(IrView &ir, nb::handle keymap, nb::handle comments, Route &route,
+nb::object recursive_netlist(IrView &ir, const nb::dict &keymap, nb::handle comments, Route &route,
                              PythonIr &&python_ir, bool own) {
     nb::dict nets = new_dict();
     PatchWatch watch;
@@ -337,7 +312,7 @@ nb::object recursive_netlist(IrView &ir, nb::handle keymap, nb::handle comments,
         ir.subckt(k, subckt);
         if (subckt.children == 0) continue;
         nb::object netlist;
-        if (route.original(Name::_netlist_from_subckt)) {
+        if (route.own(Name::_netlist_from_subckt)) {
             netlist = flat_netlist(ir, subckt, keymap, route, own ? &watch : nullptr);
         } else {
             own = false;  // the netlist is not ours to judge
@@ -349,19 +324,19 @@ nb::object recursive_netlist(IrView &ir, nb::handle keymap, nb::handle comments,
 
     nb::object built = call(route.get(Name::sax).attr("netlist"), nets);
     if (!PyDict_Check(built.ptr())) built = built.attr("model_dump")();
-    own = own && route.original(Name::sax);
-    if (!route.original(Name::_patch_ports))
+    // With the circuit library as loaded, the netlists are this reading's own.
+    own = own && route.own(Name::sax);
+    if (!route.own(Name::_patch_ports))
         call(route.get(Name::_patch_ports), built);
     else if (!own || watch.needed(built, nets))
         patch_ports(built, own);
 
     // Whatever the circuit library did to the placements is discarded.
-    PyObject *placements_key = netlist_keys().placements;
+    PyObject *placements_key = process().names.placements;
     nb::object names = checked(PySequence_List(built.ptr()));
     for (nb::handle name : names) {
         nb::object placements = get_item(get_item(nets, name), placements_key);
-        if (PyObject_SetItem(get_item(built, name).ptr(), placements_key, placements.ptr()) < 0)
-            throw nb::python_error();
+        checked(PyObject_SetItem(get_item(built, name).ptr(), placements_key, placements.ptr()));
     }
     nb::dict reversed = new_dict();
     for (Py_ssize_t i = PyList_GET_SIZE(names.ptr()); i-- > 0;) {
@@ -373,27 +348,24 @@ nb::object recursive_netlist(IrView &ir, nb::handle keymap, nb::handle comments,
 
 }  // namespace
 
-nb::object netlist_of_records(nb::handle ir, nb::handle settings_keymap, nb::handle comments,
+nb::object netlist_of_records(nb::handle ir, const nb::dict &settings_keymap, const nb::dict &comments,
                               Route &route) {
-    exact_dict(ir, "_recursive_netlist_from_ir", "ir");
-    exact_dict(settings_keymap, "_recursive_netlist_from_ir", "settings_keymap");
-    exact_dict(comments, "_recursive_netlist_from_ir", "comments");
-    nb::object notes = PyDict_GET_SIZE(comments.ptr()) ? nb::borrow(comments) : nb::object(new_dict());
+    nb::object notes = PyDict_GET_SIZE(comments.ptr()) ? nb::object(comments) : nb::object(new_dict());
     RecordIrView view(ir, notes, route);
     view.subckts();  // picked before any is assembled: a replaced stage may change `ir`
     auto as_records = [&](const SubcktView &s) { return std::pair{nb::borrow(ir), s.record}; };
     return recursive_netlist(view, settings_keymap, notes, route, as_records, false);
 }
 
-nb::object netlist_of(Ir &ir, nb::handle settings_keymap, Route &route) {
+nb::object netlist_of(Ir &ir, const nb::dict &settings_keymap, Route &route) {
     OwnIrView view(ir);
     // A replaced per-subcircuit stage gets the IR as records, made once.
     nb::object records, comments = new_dict();
     auto as_records = [&](const SubcktView &s) {
         if (!records.is_valid()) {
-            nb::object pair = ir.to_python();
-            records = get_item(pair, nb::int_(0));
-            comments = get_item(pair, nb::int_(1));
+            auto [ir_records, ir_comments] = unpack_pair(ir.to_python());
+            records = std::move(ir_records);
+            comments = std::move(ir_comments);
         }
         return std::pair{records, ir.subckt_record(s.index)};
     };
@@ -405,7 +377,7 @@ namespace {
 nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle settings_keymap,
                                nb::handle comments) {
     exact_dict(ir, "_netlist_from_subckt", "ir");
-    exact_dict(settings_keymap, "_netlist_from_subckt", "settings_keymap");
+    nb::dict keymap = exact_dict(settings_keymap, "_netlist_from_subckt", "settings_keymap");
     if (!is_none_or_exact_dict(comments))
         raise_arg_type("_netlist_from_subckt", "comments", "dict or None", comments);
     nb::object notes = !comments.is_none() && PyDict_GET_SIZE(comments.ptr()) ? nb::borrow(comments)
@@ -414,25 +386,27 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
     RecordIrView view(ir, notes, route);
     SubcktView view_of_subckt;
     view.describe(subckt, view_of_subckt);
-    return flat_netlist(view, view_of_subckt, settings_keymap, route);
+    return flat_netlist(view, view_of_subckt, keymap, route);
 }
 
 }  // namespace
 
-void def_recursive_netlist_from_ir(nb::module_ &m) {
+void def_recursive_netlist_from_ir(nb::module_ &m, const char *name, const char *signature) {
     m.def(
-        "_recursive_netlist_from_ir",
+        name,
         [](nb::handle ir, nb::handle settings_keymap, nb::handle comments) {
+            exact_dict(ir, "_recursive_netlist_from_ir", "ir");
+            nb::dict keymap = exact_dict(settings_keymap, "_recursive_netlist_from_ir", "settings_keymap");
+            nb::dict notes = exact_dict(comments, "_recursive_netlist_from_ir", "comments");
             Route route;
-            return netlist_of_records(ir, settings_keymap, comments, route);
+            return netlist_of_records(ir, keymap, notes, route);
         },
-        nb::arg("ir").none(), nb::arg("settings_keymap").none(), nb::arg("comments").none());
+        nb::arg("ir").none(), nb::arg("settings_keymap").none(), nb::arg("comments").none(), nb::sig(signature));
 }
 
-void def_netlist_from_subckt(nb::module_ &m) {
-    m.def("_netlist_from_subckt", &netlist_from_subckt, nb::arg("ir").none(),
-          nb::arg("subckt").none(), nb::arg("settings_keymap").none(),
-          nb::arg("comments").none() = nb::none());
+void def_netlist_from_subckt(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &netlist_from_subckt, nb::arg("ir").none(), nb::arg("subckt").none(),
+          nb::arg("settings_keymap").none(), nb::arg("comments").none() = nb::none(), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

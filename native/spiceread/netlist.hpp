@@ -12,11 +12,11 @@ namespace tessel::spiceread {
 namespace nb = nanobind;
 
 // `_recursive_netlist_from_ir` on the reading's own IR.
-nb::object netlist_of(Ir &ir, nb::handle settings_keymap, Route &route);
+nb::object netlist_of(Ir &ir, const nb::dict &settings_keymap, Route &route);
 
-// `_recursive_netlist_from_ir(ir, settings_keymap, comments)` on records
-// (the arguments are checked).
-nb::object netlist_of_records(nb::handle ir, nb::handle settings_keymap, nb::handle comments,
+// `_recursive_netlist_from_ir(ir, settings_keymap, comments)` on records:
+// `ir` is a dict of them.
+nb::object netlist_of_records(nb::handle ir, const nb::dict &settings_keymap, const nb::dict &comments,
                               Route &route);
 
 }  // namespace tessel::spiceread

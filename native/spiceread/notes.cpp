@@ -1,32 +1,17 @@
-// Notes that say where an error is: "path:LINE: <the statement as written>",
-// added to an exception on its way out of a reading, with its message and
-// type left as they are.
-#include "spiceread/ir.hpp"
+#include "spiceread/notes.hpp"
+
+#include <string>
 
 #include "common/objects.hpp"
 #include "common/utf8.hpp"
-#include "text/chars.hpp"
+#include "spiceread/process.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
 
-constexpr std::size_t kShown = 120;  // characters of a statement a note shows
-
-// `text` cut to about `kShown` characters, at a character boundary.
-std::string shortened(std::string_view text) {
-    std::size_t chars = 0, cut = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-        if (++chars == kShown - 2) cut = i;
-        if (chars > kShown) return std::string(text.substr(0, cut)) + "...";
-    }
-    return std::string(text);
-}
-
 bool has_notes(nb::handle error) {
-    static PyObject *const notes = interned("__notes__");
-    nb::object found = nb::steal(PyObject_GetAttr(error.ptr(), notes));
+    nb::object found = nb::steal(PyObject_GetAttr(error.ptr(), process().names.notes));
     if (!found.is_valid()) PyErr_Clear();
     return found.is_valid();
 }
@@ -34,18 +19,21 @@ bool has_notes(nb::handle error) {
 }  // namespace
 
 void Source::add_note(nb::python_error &error, nb::handle note) {
-    static PyObject *const add = interned("add_note");
-    nb::object result = nb::steal(PyObject_CallMethodOneArg(error.value().ptr(), add, note.ptr()));
+    nb::object result =
+        nb::steal(PyObject_CallMethodOneArg(error.value().ptr(), process().names.add_note, note.ptr()));
     if (!result.is_valid()) PyErr_Clear();  // the error at hand is what the caller must see
 }
 
 void Source::note(nb::python_error &error, text::Position where) const {
-    if (!where.known() || !name.is_valid() || has_notes(error.value())) return;
-    std::string statement(text::strip(text::raw_line(this->text, where.first_line)));
-    if (where.last_line > where.first_line) statement += " ...";
+    if (has_notes(error.value())) return;
+    if (nb::object text = note_for(where)) add_note(error, text);
+}
+
+nb::object Source::note_for(text::Position where) const {
+    if (!where.known() || !name.is_valid()) return {};
     // A str's own lone surrogates come back as they were; bytes of a file
     // that do not decode (the note of a decoding error) are shown escaped.
-    const std::string shown = shortened(statement);
+    const std::string shown = text::statement_shown(this->text, where);
     nb::object line;
     try {
         line = str_from_utf8(shown);
@@ -53,9 +41,7 @@ void Source::note(nb::python_error &error, text::Position where) const {
         line = checked(PyUnicode_DecodeUTF8(shown.data(), static_cast<Py_ssize_t>(shown.size()),
                                             "backslashreplace"));
     }
-    nb::object note = checked(PyUnicode_FromFormat("%U:%u: %U", format_text(name).ptr(), where.first_line,
-                                                   line.ptr()));
-    add_note(error, note);
+    return checked(PyUnicode_FromFormat("%U:%u: %U", format_text(name).ptr(), where.first_line, line.ptr()));
 }
 
 }  // namespace tessel::spiceread

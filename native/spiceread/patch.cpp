@@ -6,8 +6,7 @@
 // order in which netlists are patched does not matter.  Most netlists hold
 // no instance of a subcircuit that has ports; theirs are checked and copied
 // without cutting any instance port apart.
-#include "spiceread/assembly.hpp"
-#include "spiceread/module.hpp"
+#include "spiceread/patch.hpp"
 
 #include <algorithm>
 #include <iterator>
@@ -15,6 +14,8 @@
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "common/unpack.hpp"
+#include "spiceread/module.hpp"
+#include "spiceread/process.hpp"
 #include "spiceread/strings.hpp"
 
 namespace tessel::spiceread {
@@ -35,11 +36,7 @@ nb::object get_or(nb::handle mapping, nb::handle key, nb::handle fallback) {
 // `mapping.items()` as a list of 2-tuples, so a patched entry can be built
 // while the old one is still in place.
 nb::object items_of(nb::handle mapping) {
-    if (PyDict_CheckExact(mapping.ptr())) {
-        PyObject *items = PyDict_Items(mapping.ptr());
-        if (!items) throw nb::python_error();
-        return nb::steal(items);
-    }
+    if (PyDict_CheckExact(mapping.ptr())) return checked(PyDict_Items(mapping.ptr()));
     nb::list pairs;
     for (nb::handle item : mapping.attr("items")()) {
         auto [key, value] = unpack_pair(item);
@@ -50,7 +47,7 @@ nb::object items_of(nb::handle mapping) {
 
 // name -> {"o1": first port, "o2": second port, ...} for every netlist.
 nb::dict build_port_mapping(nb::handle netlist) {
-    const NetlistKeys &keys = netlist_keys();
+    const Interned &keys = process().names;
     nb::dict mapping;
     for (nb::handle pair : items_of(netlist)) {
         nb::handle name = nb::handle(PyTuple_GET_ITEM(pair.ptr(), 0));
@@ -76,33 +73,24 @@ public:
     // nothing changes and it is already the text that would be rebuilt.
     nb::object resolve(nb::handle instance_port) const {
         auto [instance, port] = split_instance_port(instance_port);
-        nb::object resolved = resolve_port(instance, port);
-        if (resolved.is(port) && PyUnicode_CheckExact(instance_port.ptr()))
-            return nb::borrow(instance_port);
-        return join(instance, resolved);
+        return rebuilt(instance_port, instance, port);
     }
 
     // As `resolve`, with both sides split before either is resolved.
     std::pair<nb::object, nb::object> resolve_pair(nb::handle ip1, nb::handle ip2) const {
         auto [i1, p1] = split_instance_port(ip1);
         auto [i2, p2] = split_instance_port(ip2);
-        nb::object r1 = resolve_port(i1, p1), r2 = resolve_port(i2, p2);
-        return {r1.is(p1) && PyUnicode_CheckExact(ip1.ptr()) ? nb::borrow(ip1) : join(i1, r1),
-                r2.is(p2) && PyUnicode_CheckExact(ip2.ptr()) ? nb::borrow(ip2) : join(i2, r2)};
+        return {rebuilt(ip1, i1, p1), rebuilt(ip2, i2, p2)};
     }
 
 private:
-    nb::object resolve_port(nb::handle instance, nb::handle port) const {
-        static PyObject *const empty = interned("");
+    nb::object rebuilt(nb::handle instance_port, nb::handle instance, nb::handle port) const {
+        const Interned &names = process().names;
         nb::object entry = get_or(instances_, instance, nb::dict());
-        nb::object component = get_or(entry, nb::handle(netlist_keys().component),
-                                      nb::handle(empty));
-        nb::object positions = get_or(port_mapping_, component, nb::dict());
-        return get_or(positions, port, port);
-    }
-
-    static nb::object join(nb::handle instance, nb::handle port) {
-        return join_instance_port(instance, port);
+        nb::object component = get_or(entry, nb::handle(names.component), nb::handle(names.empty));
+        nb::object resolved = get_or(get_or(port_mapping_, component, nb::dict()), port, port);
+        if (resolved.is(port) && PyUnicode_CheckExact(instance_port.ptr())) return nb::borrow(instance_port);
+        return join_instance_port(instance, resolved);
     }
 
     const nb::dict &port_mapping_;
@@ -127,11 +115,10 @@ bool plain_instance_ports(nb::handle table, bool keys_too) {
 // names an instance that is missing (its component is then the empty text).
 // Answers true for anything unusual, which takes the general route.
 bool may_rename(nb::handle instances, const nb::dict &renaming) {
-    static PyObject *const empty = interned("");
     if (PyDict_GET_SIZE(renaming.ptr()) == 0) return false;
     if (!PyDict_CheckExact(instances.ptr())) return true;
-    if (PyDict_Contains(renaming.ptr(), empty)) return true;
-    PyObject *component_key = netlist_keys().component;
+    if (checked(PyDict_Contains(renaming.ptr(), process().names.empty))) return true;
+    PyObject *component_key = process().names.component;
     // Instances share their component texts, and a netlist uses few
     // components: those already found not to rename are remembered by
     // identity (they stay alive in `instances` meanwhile).
@@ -149,7 +136,7 @@ bool may_rename(nb::handle instances, const nb::dict &renaming) {
         if (std::find(std::begin(known), std::end(known), component) != std::end(known))
             continue;
         if (!PyUnicode_CheckExact(component)) return true;
-        if (PyDict_Contains(renaming.ptr(), component)) return true;
+        if (checked(PyDict_Contains(renaming.ptr(), component))) return true;
         known[next++ % std::size(known)] = component;
     }
     return false;
@@ -157,7 +144,7 @@ bool may_rename(nb::handle instances, const nb::dict &renaming) {
 
 void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &renaming,
                bool in_place) {
-    const NetlistKeys &keys = netlist_keys();
+    const Interned &keys = process().names;
     nb::object connections = get_item(net, keys.connections);
     nb::object instances = get_item(net, keys.instances);
     bool renames = may_rename(instances, renaming);
@@ -190,14 +177,8 @@ void patch_net(nb::handle net, const nb::dict &port_mapping, const nb::dict &ren
     }
 
     if (new_connections.is(connections) && new_ports.is(ports)) return;
-    if (PyObject_SetItem(net.ptr(), keys.connections, new_connections.ptr()) < 0 ||
-        PyObject_SetItem(net.ptr(), keys.ports, new_ports.ptr()) < 0)
-        throw nb::python_error();
-}
-
-nb::object patch_ports_function(nb::handle netlist) {
-    patch_ports(netlist, false);
-    return nb::none();
+    checked(PyObject_SetItem(net.ptr(), keys.connections, new_connections.ptr()));
+    checked(PyObject_SetItem(net.ptr(), keys.ports, new_ports.ptr()));
 }
 
 }  // namespace
@@ -216,8 +197,8 @@ void patch_ports(nb::handle netlist, bool in_place) {
         patch_net(nb::handle(PyTuple_GET_ITEM(pair.ptr(), 1)), port_mapping, renaming, in_place);
 }
 
-void def_patch_ports(nb::module_ &m) {
-    m.def("_patch_ports", &patch_ports_function, nb::arg("netlist").none());
+void def_patch_ports(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, [](nb::handle netlist) { patch_ports(netlist, false); }, nb::arg("netlist").none(), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

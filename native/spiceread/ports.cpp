@@ -5,35 +5,17 @@
 // PDK (its simulation models first, then its layout cells).  `_get_ports` is
 // memoised per component name by an `lru_cache` wrapped around it at load,
 // so a PDK is asked at most once per name while the entry stays cached.
-#include "spiceread/assembly.hpp"
-#include "spiceread/module.hpp"
+#include "spiceread/ports.hpp"
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
+#include "spiceread/module.hpp"
+#include "spiceread/process.hpp"
 #include "spiceread/strings.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
-
-nb::object str_tuple(std::initializer_list<const char *> names) {
-    nb::list items;
-    for (const char *name : names) items.append(nb::str(name));
-    return nb::tuple(items);
-}
-
-// The lists are handed out as stored (one object each, kept for the
-// process), never re-sorted.
-nb::object source_ports() {
-    static PyObject *const ports =
-        str_tuple({"minus", "plus", "out", "gnd_"}).release().ptr();
-    return nb::borrow(ports);
-}
-
-nb::object two_terminal_ports() {
-    static PyObject *const ports = str_tuple({"minus", "plus"}).release().ptr();
-    return nb::borrow(ports);
-}
 
 bool is_one_of(PyObject *text, std::initializer_list<const char *> names) {
     for (const char *name : names)
@@ -41,11 +23,22 @@ bool is_one_of(PyObject *text, std::initializer_list<const char *> names) {
     return false;
 }
 
+// `_get_port` on an exact tuple and a position >= 0.
+nb::object port_at(PyObject *ports, Py_ssize_t i) {
+    if (i >= PyTuple_GET_SIZE(ports)) return positional_port(i);
+    PyObject *name = PyTuple_GET_ITEM(ports, i);
+    if (!PyUnicode_Check(name)) {
+        PyErr_Format(PyExc_TypeError, "_get_port() port name at position %zd must be str, not %s", i,
+                     Py_TYPE(name)->tp_name);
+        throw nb::python_error();
+    }
+    return nb::borrow(name);
+}
+
 nb::object sort_ports(nb::handle ports, Route &route);
 
-nb::object call_sort_ports(nb::handle names, Route &route) {
-    return route.original(Name::_sort_ports) ? sort_ports(names, route)
-                                             : call(route.get(Name::_sort_ports), names);
+nb::object sort_ports_step(nb::handle names, Route &route) {
+    return route.own(Name::_sort_ports) ? sort_ports(names, route) : call(route.get(Name::_sort_ports), names);
 }
 
 nb::object pdk_table(const char *table, Route &route) {
@@ -56,14 +49,9 @@ nb::object pdk_table(const char *table, Route &route) {
 // that prefix (stripped once only).
 nb::object pdk_entry(const nb::object &table, nb::handle component) {
     nb::object get = table.attr("get");
-    static PyObject *const prefix = interned("wg_");
     nb::object entry = get(component, nb::none());
-    if (entry.is_none() &&
-        PyUnicode_Tailmatch(component.ptr(), prefix, 0,
-                            PY_SSIZE_T_MAX, -1) == 1) {
-        nb::object stripped = nb::steal(PyUnicode_Substring(
-            component.ptr(), 3, PyUnicode_GET_LENGTH(component.ptr())));
-        if (!stripped.is_valid()) throw nb::python_error();
+    if (entry.is_none() && checked(PyUnicode_Tailmatch(component.ptr(), process().names.wg_, 0, PY_SSIZE_T_MAX, -1))) {
+        nb::object stripped = checked(PyUnicode_Substring(component.ptr(), 3, PyUnicode_GET_LENGTH(component.ptr())));
         entry = get(stripped, nb::none());
     }
     return entry;
@@ -74,7 +62,7 @@ nb::object get_ports_from_model(nb::handle component, Route &route) {
     nb::object model = pdk_entry(pdk_table("models", route), component);
     if (model.is_none()) return nb::none();
     nb::object names = route.get(Name::sax).attr("get_ports")(model());
-    return call_sort_ports(names, route);
+    return sort_ports_step(names, route);
 }
 
 nb::object get_ports_from_component(nb::handle component, Route &route) {
@@ -96,60 +84,50 @@ nb::object get_ports_from_component(nb::handle component, Route &route) {
         nb::object name = port.attr("name");
         names.append(truthy(name) ? name : nb::object(empty));
     }
-    return call_sort_ports(names, route);
+    return sort_ports_step(names, route);
 }
 
 nb::object get_ports(nb::handle component) {
     exact_str(component, "_get_ports", "component");
-    if (is_one_of(component.ptr(), {"vcvs", "vccs", "ccvs", "cccs"}))
-        return source_ports();
-    if (is_one_of(component.ptr(), {"resistor", "capacitor"}))
-        return two_terminal_ports();
+    if (is_one_of(component.ptr(), {"vcvs", "vccs", "ccvs", "cccs"})) return nb::borrow(process().source_ports);
+    if (is_one_of(component.ptr(), {"resistor", "capacitor"})) return nb::borrow(process().two_terminal_ports);
 
     Route route;
-    nb::object ports = route.original(Name::_get_ports_from_model)
+    nb::object ports = route.own(Name::_get_ports_from_model)
                            ? get_ports_from_model(component, route)
                            : call(route.get(Name::_get_ports_from_model), component);
     if (truthy(ports)) return ports;
-    return route.original(Name::_get_ports_from_component)
-               ? get_ports_from_component(component, route)
-               : call(route.get(Name::_get_ports_from_component), component);
+    return route.own(Name::_get_ports_from_component) ? get_ports_from_component(component, route)
+                                                      : call(route.get(Name::_get_ports_from_component), component);
 }
 
 // `name.startswith(prefix)`, inline for text; anything else answers (or
 // fails) as its own `startswith` does.
-bool starts_with(nb::handle name, PyObject *prefix) {
-    if (PyUnicode_CheckExact(name.ptr())) {
-        Py_ssize_t hit = PyUnicode_Tailmatch(name.ptr(), prefix, 0,
-                                             PY_SSIZE_T_MAX, -1);
-        if (hit < 0) throw nb::python_error();
-        return hit == 1;
-    }
+bool name_starts_with(nb::handle name, PyObject *prefix) {
+    if (PyUnicode_CheckExact(name.ptr()))
+        return checked(PyUnicode_Tailmatch(name.ptr(), prefix, 0, PY_SSIZE_T_MAX, -1)) == 1;
     return truthy(name.attr("startswith")(nb::handle(prefix)));
 }
 
-nb::object concat(nb::handle a, nb::handle b) {
-    PyObject *joined = PySequence_Concat(a.ptr(), b.ptr());
-    if (!joined) throw nb::python_error();
-    return nb::steal(joined);
-}
+// `a + b` of two sequences.
+nb::object sequence_sum(nb::handle a, nb::handle b) { return checked(PySequence_Concat(a.ptr(), b.ptr())); }
 
 // Inputs, then other ports, then optical ("o", but not "out..."), then
 // electrical ("e") ports, each group in natural order.  `ports` is iterated
 // three times, as a sequence may be.
 nb::object sort_ports(nb::handle ports, Route &route) {
-    static PyObject *const o = interned("o"), *const out = interned("out"),
-                           *const e = interned("e"), *const in = interned("in");
+    const Interned &names = process().names;
+    PyObject *const o = names.o, *const out = names.out, *const e = names.e, *const in = names.in;
     nb::handle natsorted = route.get(Name::natsorted);
 
     nb::list optical, electrical;
     for (nb::handle p : ports)
-        if (starts_with(p, o) && !starts_with(p, out)) optical.append(p);
+        if (name_starts_with(p, o) && !name_starts_with(p, out)) optical.append(p);
     nb::object o_ports = natsorted(optical);
     for (nb::handle p : ports)
-        if (starts_with(p, e)) electrical.append(p);
+        if (name_starts_with(p, e)) electrical.append(p);
     nb::object e_ports = natsorted(electrical);
-    nb::object oe_ports = concat(o_ports, e_ports);
+    nb::object oe_ports = sequence_sum(o_ports, e_ports);
 
     // Membership by equality, through a set when every name is text (as
     // `in` on the list would answer the same for a text).
@@ -159,25 +137,22 @@ nb::object sort_ports(nb::handle ports, Route &route) {
     if (all_text) oe_set = checked(PySet_New(oe_ports.ptr()));
     nb::list rest;
     for (nb::handle p : ports) {
-        int found = oe_set.is_valid() && PyUnicode_CheckExact(p.ptr())
-                        ? PySet_Contains(oe_set.ptr(), p.ptr())
-                        : PySequence_Contains(oe_ports.ptr(), p.ptr());
-        if (found < 0) throw nb::python_error();
+        const int found = checked(oe_set.is_valid() && PyUnicode_CheckExact(p.ptr())
+                                      ? PySet_Contains(oe_set.ptr(), p.ptr())
+                                      : PySequence_Contains(oe_ports.ptr(), p.ptr()));
         if (!found) rest.append(p);
     }
     nb::list inputs, outputs;
     for (nb::handle p : rest) {
-        if (starts_with(p, in))
+        if (name_starts_with(p, in))
             inputs.append(p);
         else
             outputs.append(p);
     }
     nb::object input_ports = natsorted(inputs);
     nb::object output_ports = natsorted(outputs);
-    nb::object all = concat(concat(input_ports, output_ports), oe_ports);
-    PyObject *result = PySequence_Tuple(all.ptr());
-    if (!result) throw nb::python_error();
-    return nb::steal(result);
+    nb::object all = sequence_sum(sequence_sum(input_ports, output_ports), oe_ports);
+    return checked(PySequence_Tuple(all.ptr()));
 }
 
 nb::object get_port(nb::handle ports, nb::handle i) {
@@ -202,40 +177,46 @@ nb::object get_port(nb::handle ports, nb::handle i) {
 
 }  // namespace
 
-nb::object port_at(PyObject *ports, Py_ssize_t i) {
-    if (i >= PyTuple_GET_SIZE(ports)) return positional_port(i);
-    PyObject *name = PyTuple_GET_ITEM(ports, i);
-    if (!PyUnicode_Check(name)) {
-        PyErr_Format(PyExc_TypeError,
-                     "_get_port() port name at position %zd must be str, not %s",
-                     i, Py_TYPE(name)->tp_name);
-        throw nb::python_error();
+ComponentPorts::ComponentPorts(Route &route) : route_(route), own_(route.own(Name::_get_ports)) {}
+
+nb::object ComponentPorts::of(nb::handle component) {
+    if (own_)
+        for (const Entry &e : recent_)
+            if (e.component.ptr() == component.ptr()) return e.ports;
+    nb::object ports = call(route_.get(Name::_get_ports), component);
+    if (own_) recent_[next_++ % std::size(recent_)] = {nb::borrow(component), ports};
+    return ports;
+}
+
+nb::object port_name(nb::handle ports, Py_ssize_t i, Route &route, bool &named) {
+    if (route.own(Name::_get_port) && PyTuple_CheckExact(ports.ptr())) {
+        named = i < PyTuple_GET_SIZE(ports.ptr());
+        return port_at(ports.ptr(), i);
     }
-    return nb::borrow(name);
+    named = true;  // whatever it is, it may be a name
+    return call(route.get(Name::_get_port), ports, new_int(i));
 }
 
-void def_get_ports_from_model(nb::module_ &m) {
-    m.def("_get_ports_from_model", &with_own_route<get_ports_from_model, nb::handle>,
-          nb::arg("component").none());
+void def_get_ports_from_model(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &with_own_route<get_ports_from_model, nb::handle>, nb::arg("component").none(), nb::sig(signature));
 }
 
-void def_get_ports_from_component(nb::module_ &m) {
-    m.def("_get_ports_from_component", &with_own_route<get_ports_from_component, nb::handle>,
-          nb::arg("component").none());
+void def_get_ports_from_component(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &with_own_route<get_ports_from_component, nb::handle>, nb::arg("component").none(),
+          nb::sig(signature));
 }
 
-void def_get_ports(nb::module_ &m) {
-    m.def("_get_ports", &get_ports, nb::arg("component").none());
-    m.attr("_get_ports") =
-        nb::module_::import_("functools").attr("lru_cache")()(m.attr("_get_ports"));
+void def_get_ports(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &get_ports, nb::arg("component").none(), nb::sig(signature));
+    m.attr(name) = nb::module_::import_("functools").attr("lru_cache")()(m.attr(name));
 }
 
-void def_sort_ports(nb::module_ &m) {
-    m.def("_sort_ports", &with_own_route<sort_ports, nb::handle>, nb::arg("ports").none());
+void def_sort_ports(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &with_own_route<sort_ports, nb::handle>, nb::arg("ports").none(), nb::sig(signature));
 }
 
-void def_get_port(nb::module_ &m) {
-    m.def("_get_port", &get_port, nb::arg("ports").none(), nb::arg("i").none());
+void def_get_port(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &get_port, nb::arg("ports").none(), nb::arg("i").none(), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

@@ -4,10 +4,10 @@
 // looked up in the module's namespace when it is used, so rebinding one
 // (monkeypatching) takes effect.  A call of one of the module's functions
 // makes one `Route`; the first use of a name looks it up and remembers
-// whether it is still the module's own object, and from then on the call
-// takes the direct C++ road for it or calls what it is bound to now.  A
-// function never consults the binding of its own name: called directly, it
-// does its own work (a replacement may well call the original it replaced).
+// whether it is still the module's own object (not replaced); from then on
+// the call takes the direct C++ road for it or calls what it is bound to now.
+// A function never consults the binding of its own name: called directly, it
+// does its own work (a replacement may well call the one it replaced).
 #pragma once
 
 #include <array>
@@ -16,25 +16,19 @@
 
 #include <nanobind/nanobind.h>
 
+#include "spiceread/module.hpp"
+
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
 // Every name a step of the module calls, spelt as in the module.
-#define TESSEL_SPICEREAD_NAMES(X)                                                           \
-    X(_parse_oc_spice_into_ir) X(_recursive_netlist_from_ir) X(_netlist_from_subckt)        \
-    X(_iter_relevant_lines) X(_chain) X(_strip_lines) X(_join_continuations)                \
-    X(_standardize_spaces) X(_filter_empty) X(_parse_into_ir) X(_split_comments)            \
-    X(_split_words) X(_handle_sources) X(_get_ir_ports) X(_get_ir_settings)                 \
-    X(_get_parent_id) X(_parse_value) X(_eval) X(_get_ports) X(_get_ports_from_model)       \
-    X(_get_ports_from_component) X(_sort_ports) X(_get_port) X(_patch_settings)             \
-    X(_map_settings_keys) X(_convert_um) X(_is_probably_um) X(_parse_location_comment)      \
-    X(_patch_ports) X(ast) X(sax) X(ts_pdk) X(natsorted) X(Subckt)
-
 enum class Name : std::uint8_t {
-#define TESSEL_NAME_ENUM(name) name,
-    TESSEL_SPICEREAD_NAMES(TESSEL_NAME_ENUM)
-#undef TESSEL_NAME_ENUM
+#define TESSEL_FUNCTION_NAME(name, binder, signature) name,
+#define TESSEL_BINDING_NAME(name) name,
+    TESSEL_SPICEREAD_FUNCTIONS(TESSEL_FUNCTION_NAME) TESSEL_SPICEREAD_BINDINGS(TESSEL_BINDING_NAME)
+#undef TESSEL_FUNCTION_NAME
+#undef TESSEL_BINDING_NAME
     count
 };
 
@@ -42,28 +36,20 @@ class Route {
 public:
     // The object `name` is bound to now; NameError when it is unbound.
     nb::handle get(Name name) { return slot(name).object; }
-    // Whether `name` is still bound to the module's own object.
-    bool original(Name name) { return slot(name).original; }
-    bool original(std::initializer_list<Name> names) {
+    // Whether `name` is still bound to the module's own object (is not
+    // replaced).  Only the one function that runs a step asks this of it.
+    bool own(Name name) { return slot(name).own; }
+    bool own(std::initializer_list<Name> names) {
         for (Name name : names)
-            if (!original(name)) return false;
+            if (!own(name)) return false;
         return true;
     }
-
-    // `_iter_relevant_lines` may hand out the module's own scanner: `_chain`
-    // and the five line stages are the originals.
-    bool native_line_stages() {
-        return original({Name::_chain, Name::_strip_lines, Name::_join_continuations,
-                         Name::_standardize_spaces, Name::_filter_empty});
-    }
-    // Statements are cut into words by the module's own splitter.
-    bool native_words() { return original({Name::_split_words, Name::_filter_empty}); }
 
 private:
     struct Slot {
         nb::object object;
         bool resolved = false;
-        bool original = false;
+        bool own = false;
     };
     Slot &slot(Name name) {
         Slot &s = slots_[static_cast<std::size_t>(name)];

@@ -3,46 +3,51 @@
 // Every settings dict that enters a netlist gets its keys renamed through
 // the caller's `settings_keymap` (in sorted key order) and its lengths,
 // recognised by value alone (a float strictly between 1e-10 and 1e-2 is
-// taken for metres), converted to micrometres.  While the module's names are
-// the originals, renaming and conversion are one pass over the sorted items.
-#include "spiceread/assembly.hpp"
+// taken for metres), converted to micrometres from their decimal digits, so
+// that "0.2u" becomes 0.2 and not the product of two roundings.  While the
+// steps are the module's own, renaming and conversion are one pass over the
+// sorted items.
+#include "spiceread/settings.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "spiceread/module.hpp"
+#include "text/number.hpp"
 
 namespace tessel::spiceread {
 
 namespace {
 
-constexpr double kLow = 1e-10, kHigh = 1e-2, kMetreToMicrometre = 1e6;
-
-bool is_probably_um(double val, double low = kLow, double high = kHigh) {
-    return low < val && val < high;
-}
-
-// `v * 1e6` for a float (or float subclass) object.
+// `v * 1e6` for a float (or float subclass) object taken for metres: its
+// shortest digits moved six places, rounded once, unless a subclass has a
+// product of its own.
 nb::object to_micrometres(PyObject *v) {
-    if (PyFloat_CheckExact(v)) return new_float(PyFloat_AS_DOUBLE(v) * kMetreToMicrometre);
-    nb::object factor = new_float(kMetreToMicrometre);
+    if (PyFloat_CheckExact(v) || Py_TYPE(v)->tp_as_number->nb_multiply == PyFloat_Type.tp_as_number->nb_multiply)
+        return new_float(text::shift_decimal(PyFloat_AS_DOUBLE(v), text::kMicrometresShift));
+    nb::object factor = new_float(1e6);
     return checked(PyNumber_Multiply(v, factor.ptr()));
 }
 
 // Converts `value` in place when it is a float taken for metres.
 void convert_value(Value &value) {
     if (value.is_number()) {
-        if (is_probably_um(value.as_number())) value = Value::number(value.as_number() * kMetreToMicrometre);
+        const text::Number &n = value.as_number();
+        if (!text::is_probably_metres(n.value)) return;
+        const double um = std::isnan(n.micrometres) ? text::shift_decimal(n.value, text::kMicrometresShift)
+                                                    : n.micrometres;
+        value = Value::number({um, NAN});
         return;
     }
     PyObject *v = value.get().ptr();
     if (!PyFloat_Check(v)) return;
     double d = PyFloat_AsDouble(v);
     if (d == -1.0 && PyErr_Occurred()) throw nb::python_error();
-    if (is_probably_um(d)) value = Value::object(to_micrometres(v));
+    if (text::is_probably_metres(d)) value = Value::object(to_micrometres(v));
 }
 
 bool key_less(const Setting &a, const Setting &b) {
@@ -109,7 +114,7 @@ std::size_t sort_own_items(Setting *items, std::size_t size) {
 }
 
 // `_map_settings_keys` on sorted items, converting lengths when `convert`.
-nb::object map_items(Setting *items, std::size_t size, nb::handle keymap, bool convert) {
+nb::object map_items(Setting *items, std::size_t size, const nb::dict &keymap, bool convert) {
     nb::dict result = new_dict();
     const bool renaming = PyDict_GET_SIZE(keymap.ptr()) != 0;
     for (std::size_t k = 0; k < size; ++k) {
@@ -123,38 +128,26 @@ nb::object map_items(Setting *items, std::size_t size, nb::handle keymap, bool c
     return result;
 }
 
-nb::object map_settings_keys(nb::handle settings, nb::handle settings_keymap) {
-    exact_dict(settings, "_map_settings_keys", "settings");
-    exact_dict(settings_keymap, "_map_settings_keys", "settings_keymap");
-    std::vector<Setting> items = sorted_items(settings);
-    return map_items(items.data(), items.size(), settings_keymap, false);
+// `_is_probably_um(val)` through `route`.
+bool probably_metres(nb::handle val, Route &route) {
+    if (!route.own(Name::_is_probably_um)) return truthy(call(route.get(Name::_is_probably_um), val));
+    const double d = PyFloat_AsDouble(val.ptr());
+    if (d == -1.0 && PyErr_Occurred()) throw nb::python_error();
+    return text::is_probably_metres(d);
 }
 
-// `_convert_um`, in place, through `route` for `_is_probably_um`.
-nb::object convert_um(nb::handle settings, Route &route) {
-    exact_dict(settings, "_convert_um", "settings");
-    const bool inline_threshold = route.original(Name::_is_probably_um);
+// `_convert_um`, in place.
+nb::object convert_um(const nb::dict &settings, Route &route) {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(settings.ptr(), &pos, &key, &value)) {
         if (!PyFloat_Check(value)) continue;
-        nb::object held = nb::borrow(value), new_value;
-        if (inline_threshold) {
-            Value v = Value::object(held);
-            convert_value(v);
-            if (v.get().ptr() != value) new_value = nb::borrow(v.get());
-        } else if (truthy(call(route.get(Name::_is_probably_um), held))) {
-            new_value = to_micrometres(value);
-        }
+        nb::object held = nb::borrow(value);
         // Replacing the value of a present key leaves the iteration intact.
-        if (new_value.is_valid()) set_item(settings, nb::handle(key), new_value);
+        if (probably_metres(held, route)) set_item(settings, nb::handle(key), to_micrometres(value));
     }
     return nb::borrow(settings);
 }
-
-}  // namespace
-
-namespace {
 
 // The settings as a dict, as the record holds them.
 nb::object as_dict(const SettingsInput &settings) {
@@ -165,13 +158,25 @@ nb::object as_dict(const SettingsInput &settings) {
     return dict;
 }
 
-// `_patch_settings` itself.
-nb::object patch_own(const SettingsInput &settings, nb::handle settings_keymap, Route &route) {
-    const bool own_items = !settings.object.is_valid();
-    if (!own_items) exact_dict(settings.object, "_patch_settings", "settings");
-    exact_dict(settings_keymap, "_patch_settings", "settings_keymap");
+// `_map_settings_keys(settings, settings_keymap)` through `route`.
+nb::object map_keys_step(nb::handle settings, const nb::dict &settings_keymap, Route &route) {
+    if (!route.own(Name::_map_settings_keys)) return call(route.get(Name::_map_settings_keys), settings, settings_keymap);
+    std::vector<Setting> items = sorted_items(settings);
+    return map_items(items.data(), items.size(), settings_keymap, false);
+}
 
-    if (route.original({Name::_map_settings_keys, Name::_convert_um, Name::_is_probably_um})) {
+// `_convert_um(settings)` through `route`.
+nb::object convert_um_step(nb::handle settings, Route &route) {
+    if (!route.own(Name::_convert_um)) return call(route.get(Name::_convert_um), settings);
+    return convert_um(exact_dict(settings, "_convert_um", "settings"), route);
+}
+
+// `_patch_settings` itself, for checked settings.
+nb::object patch_own(const SettingsInput &settings, const nb::dict &settings_keymap, Route &route) {
+    const bool own_items = !settings.object.is_valid();
+    // Renaming and conversion in one pass over the sorted items, while all
+    // three steps are the module's own.
+    if (route.own({Name::_map_settings_keys, Name::_convert_um, Name::_is_probably_um})) {
         if (own_items) {
             std::size_t size = sort_own_items(settings.items, settings.size);
             return map_items(settings.items, size, settings_keymap, true);
@@ -179,47 +184,48 @@ nb::object patch_own(const SettingsInput &settings, nb::handle settings_keymap, 
         std::vector<Setting> items = sorted_items(settings.object);
         return map_items(items.data(), items.size(), settings_keymap, true);
     }
-    nb::object dict = as_dict(settings);
-    nb::object mapped = route.original(Name::_map_settings_keys)
-                            ? map_settings_keys(dict, settings_keymap)
-                            : call(route.get(Name::_map_settings_keys), dict, settings_keymap);
-    return route.original(Name::_convert_um) ? convert_um(mapped, route)
-                                             : call(route.get(Name::_convert_um), mapped);
+    return convert_um_step(map_keys_step(as_dict(settings), settings_keymap, route), route);
 }
 
 }  // namespace
 
-nb::object patch_settings(const SettingsInput &settings, nb::handle settings_keymap, Route &route) {
-    if (!route.original(Name::_patch_settings))
+nb::object patch_settings(const SettingsInput &settings, const nb::dict &settings_keymap, Route &route) {
+    if (!route.own(Name::_patch_settings))
         return call(route.get(Name::_patch_settings), as_dict(settings), settings_keymap);
+    // A record's settings are whatever it holds; the reading's own are a dict's items.
+    if (settings.object.is_valid()) exact_dict(settings.object, "_patch_settings", "settings");
     return patch_own(settings, settings_keymap, route);
 }
 
-void def_map_settings_keys(nb::module_ &m) {
-    m.def("_map_settings_keys", &map_settings_keys, nb::arg("settings").none(),
-          nb::arg("settings_keymap").none());
+void def_map_settings_keys(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, [](nb::handle settings, nb::handle settings_keymap) {
+        exact_dict(settings, "_map_settings_keys", "settings");
+        nb::dict keymap = exact_dict(settings_keymap, "_map_settings_keys", "settings_keymap");
+        std::vector<Setting> items = sorted_items(settings);
+        return map_items(items.data(), items.size(), keymap, false);
+    }, nb::arg("settings").none(), nb::arg("settings_keymap").none(), nb::sig(signature));
 }
 
-void def_convert_um(nb::module_ &m) {
-    m.def("_convert_um", &with_own_route<convert_um, nb::handle>, nb::arg("settings").none());
+void def_convert_um(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, [](nb::handle settings) {
+        Route route;
+        return convert_um(exact_dict(settings, "_convert_um", "settings"), route);
+    }, nb::arg("settings").none(), nb::sig(signature));
 }
 
-void def_is_probably_um(nb::module_ &m) {
-    m.def("_is_probably_um",
-          [](double val, double low, double high) { return is_probably_um(val, low, high); },
-          nb::arg("val"), nb::arg("low") = kLow, nb::arg("high") = kHigh);
+void def_is_probably_um(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, [](double val, double low, double high) { return text::is_probably_metres(val, low, high); },
+          nb::arg("val"), nb::arg("low") = text::kMetresLow, nb::arg("high") = text::kMetresHigh,
+          nb::sig(signature));
 }
 
-void def_patch_settings(nb::module_ &m) {
-    m.def(
-        "_patch_settings",
-        [](nb::handle settings, nb::handle settings_keymap) {
-            exact_dict(settings, "_patch_settings", "settings");
-            exact_dict(settings_keymap, "_patch_settings", "settings_keymap");
-            Route route;
-            return patch_own({nullptr, 0, nb::borrow(settings)}, settings_keymap, route);
-        },
-        nb::arg("settings").none(), nb::arg("settings_keymap").none());
+void def_patch_settings(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, [](nb::handle settings, nb::handle settings_keymap) {
+        exact_dict(settings, "_patch_settings", "settings");
+        nb::dict keymap = exact_dict(settings_keymap, "_patch_settings", "settings_keymap");
+        Route route;
+        return patch_own({nullptr, 0, nb::borrow(settings)}, keymap, route);
+    }, nb::arg("settings").none(), nb::arg("settings_keymap").none(), nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

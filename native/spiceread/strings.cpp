@@ -1,68 +1,18 @@
 #include "spiceread/strings.hpp"
 
 #include <cstring>
-#include <vector>
 
 #include "common/objects.hpp"
 #include "common/unpack.hpp"
 #include "common/utf8.hpp"
+#include "spiceread/process.hpp"
 
 namespace tessel::spiceread {
 
-std::uint64_t hash_bytes(std::string_view text) {
-    const char *p = text.data();
-    std::size_t n = text.size();
-    std::uint64_t h = n * 0x9E3779B97F4A7C15ull;
-    for (; n >= 8; p += 8, n -= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 32;
-    }
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
-    return h ^ (h >> 29);
-}
-
-StrCache::StrCache() : slots_(new Slot[kSlots]) {}
-
-nb::object StrCache::get(std::string_view text) {
-    if (text.size() > kMaxSize) return str_from_utf8(text);
-    Slot &slot = slots_[hash_bytes(text) & (kSlots - 1)];
-    if (slot.str.is_valid() && slot.size == text.size() &&
-        std::memcmp(slot.bytes, text.data(), text.size()) == 0)
-        return slot.str;
-    nb::str str = str_from_utf8(text);
-    slot.str = str;
-    slot.size = static_cast<std::uint8_t>(text.size());
-    std::memcpy(slot.bytes, text.data(), text.size());
-    return str;
-}
-
-const NetlistKeys &netlist_keys() {
-    static const NetlistKeys keys{interned("instances"), interned("connections"),
-                                  interned("ports"),     interned("settings"),
-                                  interned("placements"), interned("component")};
-    return keys;
-}
-
-nb::str positional_port(Py_ssize_t i) {
-    // Components rarely have more than a handful of terminals.
-    constexpr Py_ssize_t kShared = 64;
-    static std::vector<PyObject *> shared;
-    if (i < kShared) {
-        if (shared.empty()) {
-            shared.reserve(kShared);
-            for (Py_ssize_t k = 0; k < kShared; ++k) {
-                PyObject *s = checked(PyUnicode_FromFormat("o%zd", k + 1)).release().ptr();
-                PyUnicode_InternInPlace(&s);
-                shared.push_back(s);
-            }
-        }
-        return nb::borrow<nb::str>(shared[static_cast<std::size_t>(i)]);
-    }
-    return nb::steal<nb::str>(checked(PyUnicode_FromFormat("o%zd", i + 1)).release());
+nb::object positional_port(Py_ssize_t i) {
+    if (static_cast<std::size_t>(i) < Process::kPositional)
+        return nb::borrow(process().positional[static_cast<std::size_t>(i)]);
+    return checked(PyUnicode_FromFormat("o%zd", i + 1));
 }
 
 nb::object join_instance_port(nb::handle name_object, nb::handle port_object) {
@@ -81,9 +31,9 @@ nb::object join_instance_port(nb::handle name_object, nb::handle port_object) {
         std::memcpy(data + n1 + 1, PyUnicode_DATA(port), static_cast<std::size_t>(n2));
         return result;
     }
-    if (PyUnicode_CopyCharacters(out, 0, name, 0, n1) < 0 || PyUnicode_WriteChar(out, n1, ',') < 0 ||
-        PyUnicode_CopyCharacters(out, n1 + 1, port, 0, n2) < 0)
-        throw nb::python_error();
+    checked(PyUnicode_CopyCharacters(out, 0, name, 0, n1));
+    checked(PyUnicode_WriteChar(out, n1, ','));
+    checked(PyUnicode_CopyCharacters(out, n1 + 1, port, 0, n2));
     return result;
 }
 
@@ -97,15 +47,17 @@ bool has_one_comma(PyObject *text) {
         return !std::memchr(after, ',', static_cast<std::size_t>(data + n - after));
     }
     const Py_ssize_t first = PyUnicode_FindChar(text, ',', 0, n, 1);
+    if (first == -2) throw nb::python_error();
     if (first < 0) return false;
-    return PyUnicode_FindChar(text, ',', first + 1, n, 1) < 0;
+    const Py_ssize_t second = PyUnicode_FindChar(text, ',', first + 1, n, 1);
+    if (second == -2) throw nb::python_error();
+    return second < 0;
 }
 
 std::pair<nb::object, nb::object> split_instance_port(nb::handle text) {
     nb::object parts;
     if (PyUnicode_CheckExact(text.ptr())) {
-        static PyObject *const comma = interned(",");
-        parts = checked(PyUnicode_Split(text.ptr(), comma, -1));
+        parts = checked(PyUnicode_Split(text.ptr(), process().names.comma, -1));
     } else {
         parts = text.attr("split")(",");
     }

@@ -1,10 +1,7 @@
-// The texts a reading makes: host strings for words (one shared object per
-// recurring word), the keys of the netlist dictionary, positional port names
-// and instance ports ("R1,minus").
+// The texts a reading makes: positional port names and instance ports
+// ("R1,minus").
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -14,37 +11,9 @@ namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
-// A hash of a short text, eight bytes at a time.
-std::uint64_t hash_bytes(std::string_view text);
-
-// Associative cache of recently made short strings (one slot per hash), so
-// that a net, key or name that recurs within one reading is one object.
-class StrCache {
-public:
-    StrCache();
-    nb::object get(std::string_view utf8);
-
-private:
-    static constexpr std::size_t kSlots = 4096;
-    static constexpr std::size_t kMaxSize = 40;
-    struct Slot {
-        nb::object str;
-        std::uint8_t size = 0;
-        char bytes[kMaxSize];
-    };
-    std::unique_ptr<Slot[]> slots_;
-};
-
-// Keys of the netlist dictionary, interned once: every netlist and every
-// instance shares these objects instead of making its own.
-struct NetlistKeys {
-    PyObject *instances, *connections, *ports, *settings, *placements, *component;
-};
-const NetlistKeys &netlist_keys();
-
 // "o" followed by i + 1: the name of terminal i when the component has no
 // name for it.  Small positions share one object for the process.
-nb::str positional_port(Py_ssize_t i);
+nb::object positional_port(Py_ssize_t i);
 
 // `f"{name},{port}"`, in one allocation when both are exact str.
 nb::object join_instance_port(nb::handle name, nb::handle port);

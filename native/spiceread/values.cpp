@@ -17,29 +17,17 @@
 #include "common/utf8.hpp"
 #include "common/warnings.hpp"
 #include "spiceread/module.hpp"
+#include "spiceread/process.hpp"
 #include "text/value.hpp"
 
 namespace tessel::spiceread {
 
 nb::handle Value::get() {
-    if (is_number_ && !object_.is_valid()) object_ = new_float(number_);
+    if (is_number_ && !object_.is_valid()) object_ = new_float(number_.value);
     return object_.is_valid() ? nb::handle(object_) : nb::handle(Py_None);
 }
 
 namespace {
-
-// float(text) where only the host can tell (non-ASCII digits or white
-// space).  Every failure counts as "not a number", as the reader's own
-// conversion swallows any error.
-std::optional<double> host_float(std::string_view text) {
-    nb::str source = str_from_utf8(text);
-    nb::object number = nb::steal(PyFloat_FromString(source.ptr()));
-    if (!number.is_valid()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return PyFloat_AS_DOUBLE(number.ptr());
-}
 
 constexpr const char *kUnresolvedFormat =
     "Could not parse '%U'. Setting it to None (to be specified during the "
@@ -49,10 +37,10 @@ constexpr const char *kUnresolvedFormat =
 // Issues the ParseWarning for `text`, which the literal evaluator refused
 // with `cause`.  A warning turned into an error keeps the refusal as its
 // context, as an exception raised in an `except` block does.
-void warn_unresolved(nb::handle text, const nb::python_error &cause) {
+void warn_unresolved(nb::handle text, const nb::python_error &cause, const Where &where) {
     try {
-        warn_caller(parse_warning_type(),
-                    checked(PyUnicode_FromFormat(kUnresolvedFormat, text.ptr(), text.ptr())));
+        warn_caller(process().parse_warning,
+                    checked(PyUnicode_FromFormat(kUnresolvedFormat, text.ptr(), text.ptr())), where.note());
     } catch (nb::python_error &raised) {
         nb::object context = nb::borrow(cause.value());
         PyException_SetContext(raised.value().ptr(), context.release().ptr());
@@ -61,7 +49,7 @@ void warn_unresolved(nb::handle text, const nb::python_error &cause) {
 }
 
 // `_eval` proper, for a str `text` and a dict `kwargs`.
-nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route) {
+nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route, const Where &where = {}) {
     if (nb::object parameter = dict_get(kwargs, text)) return parameter;
     nb::object literal_eval = route.get(Name::ast).attr("literal_eval");
     nb::object value = nb::steal(PyObject_CallOneArg(literal_eval.ptr(), text.ptr()));
@@ -70,7 +58,7 @@ nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route) {
         // may supply it later.  A syntax error abandons the reading.
         if (!PyErr_ExceptionMatches(PyExc_ValueError)) throw nb::python_error();
         nb::python_error refusal;
-        warn_unresolved(text, refusal);
+        warn_unresolved(text, refusal, where);
         return nb::none();
     }
     if (PySet_Check(value.ptr())) return checked(PySequence_List(value.ptr()));
@@ -79,16 +67,18 @@ nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route) {
 
 // `_parse_value` for a non-empty value text; `source` is the str it came
 // from, if any, returned as it is when the value stays that text.
-Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route) {
+Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route,
+                       const Where &where = {}, bool setting = false) {
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     // A quoted number is the number: evaluating its float could only fail.
-    if (std::optional<double> number = text::value_number(v, host_float)) return Value::number(*number);
+    if (std::optional<text::Number> number = text::value_number(v, ascii_number, setting))
+        return Value::number(*number);
     nb::object result = source.is_valid() && v.text.data() == value.data() && v.text.size() == value.size()
                             ? nb::borrow(source)
                             : nb::object(str_from_utf8(v.text));
     if (!v.is_eval) return Value::object(std::move(result));
-    if (route.original(Name::_eval)) return Value::object(eval_text(result, kwargs, route));
+    if (route.own(Name::_eval)) return Value::object(eval_text(result, kwargs, route, where));
     return Value::object(call_with_kwargs(route.get(Name::_eval), {result}, kwargs));
 }
 
@@ -109,19 +99,19 @@ nb::object eval(nb::args args, nb::kwargs kwargs) {
 
 }  // namespace
 
-Value resolve_value(std::string_view value, nb::handle kwargs, Route &route) {
-    if (!route.original(Name::_parse_value))
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where, bool setting) {
+    if (!route.own(Name::_parse_value))
         return Value::object(call_with_kwargs(route.get(Name::_parse_value), {str_from_utf8(value)}, kwargs));
     if (value.empty()) return Value::object(nb::none());
-    return parse_value_text(value, kwargs, nb::handle(), route);
+    return parse_value_text(value, kwargs, nb::handle(), route, where, setting);
 }
 
-void def_parse_value(nb::module_ &m) {
-    m.def("_parse_value", &parse_value, nb::sig("def _parse_value(value, /, **kwargs)"));
+void def_parse_value(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &parse_value, nb::sig(signature));
 }
 
-void def_eval(nb::module_ &m) {
-    m.def("_eval", &eval, nb::sig("def _eval(key_or_value: str, /, **kwargs)"));
+void def_eval(nb::module_ &m, const char *name, const char *signature) {
+    m.def(name, &eval, nb::sig(signature));
 }
 
 }  // namespace tessel::spiceread

@@ -6,43 +6,57 @@
 
 #include <nanobind/nanobind.h>
 
+#include "spiceread/notes.hpp"
 #include "spiceread/route.hpp"
+#include "common/unpack.hpp"
+#include "text/value.hpp"
+#include "text/words.hpp"
 
 namespace tessel::spiceread {
 
 namespace nb = nanobind;
 
 // A setting value: a number not yet made into a float (most values, and
-// the only ones the metre conversion may still change), or a host object.
+// the only ones the metre rule may still convert, from their digits as
+// written), or a host object.
 class Value {
 public:
     Value() = default;
-    static Value number(double value) {
-        Value v;
-        v.number_ = value;
-        v.is_number_ = true;
-        return v;
-    }
-    static Value object(nb::object value) {
-        Value v;
-        v.object_ = std::move(value);
-        return v;
-    }
+    static Value number(text::Number value) { return Value(value, {}, true); }
+    static Value object(nb::object value) { return Value({0.0, 0.0}, std::move(value), false); }
 
     bool is_number() const { return is_number_; }
-    double as_number() const { return number_; }
+    const text::Number &as_number() const { return number_; }
     // The host object, made on first use for a number.
     nb::handle get();
 
 private:
+    Value(text::Number number, nb::object object, bool is_number)
+        : object_(std::move(object)), number_(number), is_number_(is_number) {}
+
     nb::object object_;
-    double number_ = 0.0;
+    text::Number number_{0.0, 0.0};
     bool is_number_ = false;
 };
 
 // `_parse_value(value, **kwargs)` on the UTF-8 text of a value, through
 // `route` (a replaced `_parse_value` or `_eval` is called with host objects).
-// `kwargs` is a dict, only read.
-Value resolve_value(std::string_view value, nb::handle kwargs, Route &route);
+// `kwargs` is a dict, only read; a ParseWarning names the statement `where`.
+// A `setting`'s number keeps its micrometre form, for the metre rule.
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where = {},
+                    bool setting = false);
+
+// The settings of a record's words, in the order written: `add(key, value)`
+// for each "key=value" word (`_get_ir_settings` on the C++ road).  A word
+// of two or more "=" fails as unpacking it would.
+template <typename Add>
+void read_settings(const text::Words &words, nb::handle kwargs, Route &route, const Where &where, Add &&add) {
+    for (std::string_view word : words) {
+        text::SettingWord setting = text::split_setting(word);
+        if (setting.parts == 1) continue;
+        if (setting.parts != 2) raise_unpack(2, setting.parts);
+        add(setting.key, resolve_value(setting.value, kwargs, route, where, true));
+    }
+}
 
 }  // namespace tessel::spiceread

@@ -1,5 +1,7 @@
 #include "text/netlist.hpp"
 
+#include <algorithm>
+
 namespace tessel::text {
 
 CommandKind command_kind(std::string_view word) {
@@ -7,6 +9,16 @@ CommandKind command_kind(std::string_view word) {
     if (word == ".ends") return CommandKind::Ends;
     if (word == ".global") return CommandKind::Global;
     return CommandKind::Unsupported;
+}
+
+std::size_t Netlist::reserve_for(std::string_view text) {
+    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    elements.reserve(lines);
+    order.reserve(lines);
+    comments.reserve(lines);
+    children.reserve(lines);
+    words.reserve(lines * 4);  // a few nets a line; more only grows the table
+    return lines;
 }
 
 void Steps::handle_sources(Words &words, Arena &arena) {
@@ -27,7 +39,16 @@ Span NetlistBuilder::pool(const Words &words) {
 void NetlistBuilder::feed(std::string_view line, Position where) {
     const std::uint32_t id = ++ir_.lines;
     steps_.line_begun(id, where);
-    CommentSplit split = steps_.split_comments(line);
+    read(id, where, steps_.split_comments(line));
+}
+
+void NetlistBuilder::feed_split(const CommentSplit &split, Position where) {
+    const std::uint32_t id = ++ir_.lines;
+    steps_.line_begun(id, where);
+    read(id, where, split);
+}
+
+void NetlistBuilder::read(std::uint32_t id, Position where, const CommentSplit &split) {
     if (!split.comment.empty()) ir_.comments.push_back({id, split.comment});
     if (split.statement.empty()) return;
     words_.clear();

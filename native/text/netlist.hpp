@@ -75,6 +75,10 @@ struct Netlist {
     std::uint32_t lines = 0;      // relevant lines read
     Arena arena;                  // texts made up on the way
 
+    // Room for the netlist of `text` (a record per raw line, at most), so
+    // that the tables are not copied as they grow; the number of raw lines.
+    std::size_t reserve_for(std::string_view text);
+
     const std::string_view *words_of(Span s) const { return words.data() + s.begin; }
     const std::uint32_t *children_of(Span s) const { return children.data() + s.begin; }
 };
@@ -89,11 +93,12 @@ public:
         ElementWithoutComponent,  // no positional word for the component
     };
     BuildError(Kind kind, std::string message, std::uint32_t id, Position where)
-        : std::runtime_error(std::move(message)), kind(kind), id(id), where(where) {}
+        : std::runtime_error(message), kind(kind), id(id), where(where), message(std::move(message)) {}
 
     Kind kind;
     std::uint32_t id;
     Position where;
+    std::string message;  // the whole message (what() stops at a NUL)
 };
 
 // The commands the builder knows, compared exactly (case included).
@@ -133,8 +138,12 @@ public:
     // One relevant line; `line` must stay valid as long as the netlist (or
     // be stored in its arena).  Throws BuildError for a refused statement.
     void feed(std::string_view line, Position where);
+    // One relevant line whose comment the caller has split off already (its
+    // parts must stay valid likewise); `Steps::split_comments` is not asked.
+    void feed_split(const CommentSplit &split, Position where);
 
 private:
+    void read(std::uint32_t id, Position where, const CommentSplit &split);
     void command(std::uint32_t id, Position where);
     void element(std::uint32_t id, Position where, std::string_view comment);
     Span pool(const Words &words);

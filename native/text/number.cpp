@@ -15,6 +15,29 @@ namespace tessel::text {
 
 namespace {
 
+// The powers of ten that are exact doubles.
+constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::int64_t kExactPower = 22;
+
+// significand x 10^exponent in one rounding, for a significand of at most
+// 2^53 and an exponent of at most 22 either way (Clinger's fast path: both
+// factors are exact doubles).  Needs arithmetic in double precision proper.
+bool exact_product(std::uint64_t significand, std::int64_t exponent, double &value) {
+#if FLT_EVAL_METHOD == 0
+    if (significand > (std::uint64_t{1} << 53) || exponent < -kExactPower || exponent > kExactPower)
+        return false;
+    const double s = static_cast<double>(significand);
+    value = exponent < 0 ? s / kPowers[-exponent] : s * kPowers[exponent];
+    return true;
+#else
+    (void)significand;
+    (void)exponent;
+    (void)value;
+    return false;
+#endif
+}
+
 // Py_ISSPACE: for ASCII text float() strips only these (\x1c-\x1f count as
 // white space only once the host has turned a non-ASCII text into ASCII).
 constexpr bool is_space(char c) {
@@ -130,29 +153,26 @@ Decimal read_decimal(std::string_view text) {
     return d;
 }
 
-// Clinger's fast path: an integer below 2^53 and a power of ten up to 10^22
-// are both exact doubles, so one multiplication or division rounds once,
-// correctly.  Needs arithmetic in double precision proper (not x87).
-bool exact_value(const Decimal &d, double &value) {
-#if FLT_EVAL_METHOD == 0
-    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    if (!d.small || d.significand > (std::uint64_t{1} << 53) || d.exponent < -22 ||
-        d.exponent > 22)
-        return false;
-    double significand = static_cast<double>(d.significand);
-    value = d.exponent < 0 ? significand / powers[-d.exponent]
-                           : significand * powers[d.exponent];
-    return true;
-#else
-    (void)d;
-    (void)value;
-    return false;
-#endif
+// The text of a decimal with its exponent moved by `shift`: the mantissa
+// as written, then the exponent (saturated, which keeps what it means).
+std::string shifted_text(std::string_view digits, int shift) {
+    const std::size_t mark = digits.find_first_of("eE");
+    std::string out(digits.substr(0, mark));
+    std::int64_t exponent = 0;
+    if (mark != std::string_view::npos) {
+        std::size_t i = mark + 1;
+        const bool negative = digits[i] == '-';
+        if (digits[i] == '+' || digits[i] == '-') ++i;
+        for (; i < digits.size(); ++i)
+            if (exponent < 1000000000) exponent = exponent * 10 + (digits[i] - '0');
+        if (negative) exponent = -exponent;
+    }
+    out += 'e';
+    out += std::to_string(exponent + shift);
+    return out;
 }
 
-FloatScan scan_unsigned(std::string_view text, bool negative) {
+FloatScan scan_unsigned(std::string_view text, bool negative, int shift) {
     constexpr double infinity = std::numeric_limits<double>::infinity();
     const double sign = negative ? -1.0 : 1.0;
     if (equals_ignoring_case(text, "inf") || equals_ignoring_case(text, "infinity"))
@@ -164,14 +184,20 @@ FloatScan scan_unsigned(std::string_view text, bool negative) {
     if (!decimal.valid) return {FloatKind::not_number, 0.0};
 
     double value = 0.0;
-    if (!exact_value(decimal, value)) {
-        const char *end = text.data() + text.size();
-        auto [stop, error] = std::from_chars(text.data(), end, value);
-        if (error == std::errc::result_out_of_range)
-            value = leading_exponent(text) >= 0 ? infinity : 0.0;
-        else if (error != std::errc() || stop != end)
-            return {FloatKind::undecided, 0.0};  // cannot happen; let the host judge
+    const std::int64_t exponent = decimal.exponent + shift;
+    if (decimal.small && exact_product(decimal.significand, exponent, value))
+        return {FloatKind::number, negative ? -value : value};
+    std::string moved;
+    if (shift != 0) {
+        moved = shifted_text(text, shift);
+        text = moved;
     }
+    const char *end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error == std::errc::result_out_of_range)
+        value = leading_exponent(text) >= 0 ? infinity : 0.0;
+    else if (error != std::errc() || stop != end)
+        return {FloatKind::undecided, 0.0};  // cannot happen; let the host judge
     return {FloatKind::number, negative ? -value : value};
 }
 
@@ -204,11 +230,11 @@ constexpr FloatChars kFloatChars;
 
 }  // namespace
 
-FloatScan scan_float(std::string_view text) noexcept {
+FloatScan scan_float(std::string_view text, int shift) noexcept {
     // One pass settles the common cases: a non-ASCII text is the host's to
     // read; a character no float text holds makes it no number; and a plain
-    // decimal of up to 15 digits ("-12.5") is exact in double precision, so
-    // one division by a power of ten rounds it correctly.
+    // decimal of up to 15 digits ("-12.5") is an exact integer and a power of
+    // ten, so one division or product rounds it correctly.
     bool impossible = false, plain = !text.empty(), point = false;
     std::uint64_t significand = 0;
     int digits = 0, fraction = 0;
@@ -231,15 +257,9 @@ FloatScan scan_float(std::string_view text) noexcept {
         }
     }
     if (impossible) return {FloatKind::not_number, 0.0};
-#if FLT_EVAL_METHOD == 0
-    if (plain && digits > 0 && digits <= 15 && fraction <= 22) {
-        static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-        const double value = static_cast<double>(significand) / powers[fraction];
+    double value = 0.0;
+    if (plain && digits > 0 && digits <= 15 && exact_product(significand, shift - fraction, value))
         return {FloatKind::number, text.front() == '-' ? -value : value};
-    }
-#endif
 
     std::size_t begin = 0, end = text.size();
     while (begin < end && is_space(text[begin])) ++begin;
@@ -252,7 +272,7 @@ FloatScan scan_float(std::string_view text) noexcept {
         negative = body.front() == '-';
         body.remove_prefix(1);
     }
-    if (body.find('_') == std::string_view::npos) return scan_unsigned(body, negative);
+    if (body.find('_') == std::string_view::npos) return scan_unsigned(body, negative, shift);
 
     if (!underscores_between_digits(body)) return {FloatKind::not_number, 0.0};
     try {
@@ -260,21 +280,36 @@ FloatScan scan_float(std::string_view text) noexcept {
         digits.reserve(body.size());
         for (char c : body)
             if (c != '_') digits.push_back(c);
-        return scan_unsigned(digits, negative);
+        return scan_unsigned(digits, negative, shift);
     } catch (...) {  // allocation failure: the host reports it properly
         return {FloatKind::undecided, 0.0};
     }
 }
 
-double scale_factor(std::string_view unit) noexcept {
-    if (unit.size() != 1) return 1.0;
+int scale_exponent(std::string_view unit) noexcept {
+    if (unit.size() != 1) return 0;
     switch (lower(unit.front())) {
-        case 'p': return 1e-12;
-        case 'n': return 1e-09;
-        case 'u': return 1e-06;
-        case 'm': return 0.001;
-        default: return 1.0;
+        case 'p': return -12;
+        case 'n': return -9;
+        case 'u': return -6;
+        case 'm': return -3;
+        default: return 0;
     }
+}
+
+double scale_factor(std::string_view unit) noexcept {
+    const int exponent = scale_exponent(unit);
+    return exponent == 0 ? 1.0 : 1.0 / kPowers[-exponent];
+}
+
+double shift_decimal(double value, int shift) noexcept {
+    if (shift == 0 || value == 0.0 || !std::isfinite(value)) return value;
+    // The shortest text that reads back as `value`: what was written, for
+    // any decimal of up to 15 significant digits.
+    char buffer[32];
+    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (error != std::errc()) return value * std::pow(10.0, shift);
+    return scan_float(std::string_view(buffer, static_cast<std::size_t>(end - buffer)), shift).value;
 }
 
 }  // namespace tessel::text

@@ -143,6 +143,19 @@ std::string_view raw_line(std::string_view content, std::uint32_t number) {
     return {reinterpret_cast<const char *>(start), static_cast<std::size_t>(stop - start)};
 }
 
+std::string statement_shown(std::string_view content, Position where) {
+    constexpr std::size_t kShown = 120;
+    std::string statement(strip(raw_line(content, where.first_line)));
+    if (where.last_line > where.first_line) statement += " ...";
+    std::size_t chars = 0, cut = 0;
+    for (std::size_t i = 0; i < statement.size(); ++i) {
+        if ((static_cast<unsigned char>(statement[i]) & 0xC0) == 0x80) continue;
+        if (++chars == kShown - 2) cut = i;
+        if (chars > kShown) return statement.substr(0, cut) + "...";
+    }
+    return statement;
+}
+
 std::uint32_t line_at(std::string_view content, std::size_t offset) {
     std::uint32_t line = 1;
     for_each_break(content.substr(0, offset), [&](const unsigned char *, const unsigned char *) {

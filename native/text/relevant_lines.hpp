@@ -35,6 +35,11 @@ struct RelevantLine {
 // when the text has fewer lines.
 std::string_view raw_line(std::string_view content, std::uint32_t number);
 
+// The statement at `where` as a note shows it: its first raw line, trimmed,
+// " ..." after it when continuation lines follow, and cut to about 120
+// characters (at a character boundary) with "..." when longer.
+std::string statement_shown(std::string_view content, Position where);
+
 // The number of the raw line that holds byte `offset` of `content`.
 std::uint32_t line_at(std::string_view content, std::size_t offset);
 

@@ -43,8 +43,8 @@ ValueText read_value(std::string_view value, std::string &buffer) {
     if (v.whole.kind == FloatKind::number) return v;
     const std::size_t last = last_char_start(value);
     v.prefix_text = value.substr(0, last);
-    v.factor = scale_factor(value.substr(last));
-    v.prefix = scan_float(v.prefix_text);
+    v.shift = scale_exponent(value.substr(last));
+    v.prefix = scan_float(v.prefix_text, v.shift);
     return v;
 }
 

@@ -2,11 +2,13 @@
 // may be, with its one-letter scale suffix.
 //
 // What `_parse_value` does to a text before anything is evaluated; only
-// single-quoted values that are not numbers, and numbers written with
-// non-ASCII characters (which only the host's float() can read), are left
-// to the caller.
+// single-quoted values that are not numbers, and whether a text written with
+// non-ASCII characters is a number (which only the host's float() can tell),
+// are left to the caller.
 #pragma once
 
+#include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,29 +25,45 @@ struct ValueText {
     FloatScan whole{FloatKind::not_number, 0.0};
     FloatScan prefix{FloatKind::not_number, 0.0};
     std::string_view prefix_text;  // the text without its last character
-    double factor = 1.0;           // the scale of that last character
+    int shift = 0;                 // the power of ten of that last character
+};
+
+// A number of a setting value: the decimal as written, scaled by its
+// suffix, and, where the metre rule converts it, the same decimal in
+// micrometres; each rounded once.
+struct Number {
+    double value;
+    double micrometres;  // NaN unless is_probably_metres(value)
 };
 
 // Reads a non-empty value text.  `buffer` holds the bracketed form of a
 // "{...}" value.
 ValueText read_value(std::string_view value, std::string &buffer);
 
-// The number a value stands for, or nothing for a text.  `host_float(text)`
-// settles what the ASCII grammar leaves undecided.
-template <typename HostFloat>
-std::optional<double> value_number(const ValueText &v, HostFloat &&host_float) {
-    auto settle = [&](FloatScan scan, std::string_view text) -> std::optional<double> {
-        switch (scan.kind) {
-            case FloatKind::number: return scan.value;
-            case FloatKind::not_number: return std::nullopt;
-            case FloatKind::undecided: break;
+// The number a value stands for, or nothing for a text.  A text with
+// non-ASCII characters is the host's to judge: `ascii_number(text, out)`
+// is false when float() refuses `text`, else puts in `out` the same number
+// in ASCII (digits of any script made ASCII, white space dropped).
+// `micrometres`: the value may meet the metre rule (a setting's, not a
+// coordinate's), so its micrometre form is read too.
+template <typename AsciiNumber>
+std::optional<Number> value_number(const ValueText &v, AsciiNumber &&ascii_number, bool micrometres = true) {
+    std::string ascii;
+    auto settle = [&](FloatScan scan, std::string_view text, int shift) -> std::optional<Number> {
+        if (scan.kind == FloatKind::undecided) {
+            ascii.clear();
+            if (!ascii_number(text, ascii)) return std::nullopt;
+            text = ascii;
+            scan = scan_float(text, shift);
         }
-        return host_float(text);
+        if (scan.kind != FloatKind::number) return std::nullopt;
+        Number number{scan.value, std::numeric_limits<double>::quiet_NaN()};
+        if (micrometres && is_probably_metres(scan.value))
+            number.micrometres = scan_float(text, shift + kMicrometresShift).value;
+        return number;
     };
-    // A plain double product, also by 1.0 (which keeps -0.0 and NaN as they are).
-    if (std::optional<double> number = settle(v.whole, v.text)) return *number * 1.0;
-    if (std::optional<double> number = settle(v.prefix, v.prefix_text)) return *number * v.factor;
-    return std::nullopt;
+    if (std::optional<Number> number = settle(v.whole, v.text, 0)) return number;
+    return settle(v.prefix, v.prefix_text, v.shift);
 }
 
 }  // namespace tessel::text

@@ -106,19 +106,28 @@ void statements() {
     CHECK(s.parts == 2 && s.key.empty() && s.value == "v");
 }
 
-std::optional<double> number(std::string_view value) {
+std::optional<Number> read_number(std::string_view value) {
     std::string buffer;
-    return value_number(read_value(value, buffer), [](std::string_view) { return std::nullopt; });
+    return value_number(read_value(value, buffer), [](std::string_view, std::string &) { return false; });
 }
+
+std::optional<double> number(std::string_view value) {
+    std::optional<Number> n = read_number(value);
+    return n ? std::optional<double>(n->value) : std::nullopt;
+}
+
+double micrometres(std::string_view value) { return read_number(value)->micrometres; }
 
 void values() {
     CHECK(number("10") == 10.0);
-    CHECK(number("2.5m") == 2.5 * 0.001);
-    CHECK(number("2.5M") == 2.5 * 0.001);
+    CHECK(number("2.5m") == 0.0025);
+    CHECK(number("2.5M") == 0.0025);
     CHECK(number("1e-6") == 1e-6);
-    CHECK(number("10u") == 10.0 * 1e-06);
+    CHECK(number("10u") == 1e-05);
+    CHECK(number("0.2u") == 2e-07 && micrometres("0.2u") == 0.2);
+    CHECK(number("100u") == 1e-04 && micrometres("100u") == 100.0);
     CHECK(number("5x") == 5.0);
-    CHECK(number("'5u'") == 5.0 * 1e-06);
+    CHECK(number("'5u'") == 5e-06);
     CHECK(!number("1meg"));
     CHECK(!number("abc"));
     CHECK(number("1_000") == 1000.0);
