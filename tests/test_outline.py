@@ -61,3 +61,9 @@ def test_nested_elements_are_given_where_the_reader_puts_them():
     o = read_outline(".subckt outer a\nX1 a m s\n.subckt inner b\nX2 b s\n.ends\nX3 m s\n.ends\n")
     assert [(e.name.text, e.subckt, e.owner) for e in o.elements] == [("X1", 0, 1), ("X2", 1, 1), ("X3", 0, 0)]
     assert [(n.name, n.elements) for n in subckt_nets(o, 1)] == [("a", (0,)), ("m", (0,)), ("b", (1,))]
+
+
+def test_a_byte_order_mark_belongs_to_no_line():
+    text = "* cell\n.subckt t a\nX1 a straight\n.ends\n"
+    assert read_outline("\ufeff" + text) == read_outline(text)
+
