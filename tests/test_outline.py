@@ -67,3 +67,14 @@ def test_a_byte_order_mark_belongs_to_no_line():
     text = "* cell\n.subckt t a\nX1 a straight\n.ends\n"
     assert read_outline("\ufeff" + text) == read_outline(text)
 
+
+@pytest.mark.parametrize(("value", "micrometres"), [
+    ("0.000123", 123.0),  # 0.000123 * 1e6 would round twice, to 123.00000000000001
+    ("0.5u", 0.5),
+    ("10000u", 10000.0),  # left in metres by the rule: what was likely meant
+    ("10", None),
+    ("'arm'", None),
+])
+def test_micrometres_are_the_readers_own(value, micrometres):
+    s = read_outline(f".subckt t a\nX1 a straight k={value}\n.ends\n").elements[0].settings[0]
+    assert s.micrometres == micrometres

@@ -129,8 +129,10 @@ ValueFacts value_facts(std::string_view value, nb::handle written, Evaluations &
     if (number) {
         facts.kind = "number";
         facts.number = number->value;
-        if (text::is_probably_metres(number->value))
+        if (text::is_probably_metres(number->value)) {
             facts.metre = "converted";
+            facts.micrometres = number->micrometres;
+        }
         else if (number->value <= text::kMetresLow)
             facts.metre = "below";
         else if (number->value >= text::kMetresHigh)
@@ -142,6 +144,9 @@ ValueFacts value_facts(std::string_view value, nb::handle written, Evaluations &
             facts.unit = std::string(v.text.substr(v.prefix_text.size()));
             facts.scaled = v.shift != 0;
         }
+        // What a length written with its suffix but left in metres likely meant.
+        if (facts.scaled && facts.metre == std::string_view("above"))
+            facts.micrometres = text::shift_decimal(number->value, text::kMicrometresShift);
         return facts;
     }
     if (!v.is_eval) {

@@ -17,6 +17,7 @@ struct ValueFacts {
     const char *kind = "none";  // none, number, text, literal, unresolved, invalid
     nb::object text;            // unquoted, braces made brackets
     std::optional<double> number;
+    std::optional<double> micrometres;  // see the Setting record's field
     std::string unit;           // letters after the number
     bool scaled = false;
     const char *metre = "";   // the metre rule: below, converted or above the window

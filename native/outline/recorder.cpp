@@ -156,7 +156,7 @@ nb::object Recorder::settings(const text::Words &items) {
             nb::object none = nb::none();
             list.append(record(Type::Setting, {whole, word(item.substr(item.size())), new_int(s.parts),
                                                constant("refused"), constant(""), none, constant(""), boolean(false),
-                                               constant(""), constant(""), message}));
+                                               constant(""), constant(""), message, none}));
             continue;
         }
         nb::object value = word(s.value);
@@ -167,7 +167,8 @@ nb::object Recorder::settings(const text::Words &items) {
         list.append(record(Type::Setting,
                            {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
                             facts.number ? shared_.real(*facts.number) : nb::none(), str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
-                            constant(bracket), facts.error}));
+                            constant(bracket), facts.error,
+                            facts.micrometres ? shared_.real(*facts.micrometres) : nb::none()}));
     }
     return tuple_of(list);
 }

@@ -33,6 +33,8 @@ Field kSetting[] = {
               "its window, or '' for no number"},
     {"bracket", "an opening bracket the value leaves unclosed, or ''"},
     {"error", "what the literal evaluator said of an invalid value, or ''"},
+    {"micrometres", "the number in micrometres (10^6 times, rounded once) where the metre rule converts "
+                    "it, or where a scale suffix leaves it above the rule's window; else None"},
     {nullptr, nullptr}};
 Field kElement[] = {
     {"name", "Word: the instance name"},

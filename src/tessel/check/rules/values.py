@@ -55,7 +55,7 @@ def taken_for_metres(doc: Document) -> Iterator[Hit]:
     for setting, element, subckt in doc.settings_of("number"):
         if not setting.unit and setting.metre == "converted":
             yield Hit(setting.value, f"{setting.word.text} is taken for metres by the metre rule and "
-                      f"becomes {(setting.number or 0.0) * 1e6!r}; a length is better written with its scale "
+                      f"becomes {setting.micrometres!r}; a length is better written with its scale "
                       "suffix", subckt=subckt, instance=_names(element))
 
 
@@ -74,7 +74,7 @@ def suffix_left_in_metres(doc: Document) -> Iterator[Hit]:
         if setting.scaled and setting.metre == "above":
             yield Hit(setting.value, f"{setting.word.text} is {setting.number!r}, too large for the "
                       "metre rule, so it is not converted to micrometres: as a length it stays "
-                      f"{setting.number!r} where {(setting.number or 0.0) * 1e6:g} micrometres were likely meant",
+                      f"{setting.number!r} where {setting.micrometres:g} micrometres were likely meant",
                       subckt=subckt, instance=_names(element))
 
 
