@@ -96,9 +96,14 @@ def check_text(text: str, path: str | Path | None = None, *, params: Mapping[str
 
         doc.reading = Reading(doc)
         doc.reading.error  # noqa: B018 - computed now
-    findings = check_outline(doc)
-    if reading:
-        findings = sorted(findings + check_reading(doc), key=Finding.sort_key)
+    try:
+        findings = check_outline(doc)
+        if reading:
+            findings = sorted(findings + check_reading(doc), key=Finding.sort_key)
+    finally:
+        # The reading refers to its document: left on it, the pair would wait, outline and
+        # all, for the cyclic collector.
+        doc.reading = None
     return findings
 
 def read_source(source: str | Path | io.TextIOBase | TextIO) -> tuple[str | None, list[Finding]]:

@@ -18,6 +18,20 @@ from ..registry import ERROR, OUTLINE, READING, RULES, WARNING, rule
 __all__ = ["Reading"]
 
 
+def _untraced(error: BaseException) -> BaseException:
+    """`error` and the errors it was raised from or during, without their tracebacks: their
+    frames hold the document in a cycle that only the collector would free, the outline
+    with it."""
+    pending, seen = [error], set()
+    while pending:
+        e = pending.pop()
+        if id(e) not in seen:
+            seen.add(id(e))
+            e.__traceback__ = None
+            pending += [c for c in (e.__cause__, e.__context__) if c is not None]
+    return error
+
+
 class Reading:
     """A document read as `parse_oc_spice` reads it, with the active PDK."""
 
@@ -38,7 +52,7 @@ class Reading:
                 parse_oc_spice(io.StringIO(doc.text), settings_keymap=doc.settings_keymap,
                                component_map=doc.component_map, **doc.params)
             except Exception as e:  # noqa: BLE001 - every refusal is a finding
-                return e
+                return _untraced(e)
         return None
 
     def ports(self, component: str) -> tuple[str, ...] | None:
