@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/collector.hpp"
 #include "common/objects.hpp"
 #include "outline/records.hpp"
 
@@ -76,6 +77,9 @@ nb::object subckt_nets(nb::handle outline, Py_ssize_t index) {
         throw nb::type_error("subckt_nets() needs an Outline");
     nb::object subckts = nb::borrow(PyTuple_GET_ITEM(outline.ptr(), kOutlineSubckts));
     nb::object elements = nb::borrow(PyTuple_GET_ITEM(outline.ptr(), kOutlineElements));
+    // Its records count as allocations: a collection they set off would walk
+    // every tracked object of the process (a reading's, a server's) for none.
+    CollectorPause paused;
     nb::object subckt = checked(PySequence_GetItem(subckts.ptr(), index));
     nb::object children = checked(PySequence_GetItem(subckt.ptr(), kSubcktElements));
     // Every terminal with its net's position, in order; then the terminals
