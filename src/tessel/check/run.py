@@ -42,9 +42,9 @@ def _capped(code: str, hits: Iterable[Hit | Batch], limit: int | None) -> Iterat
                 more += len(items) - k
                 break
     if first is not None:
-        shown = listing(map(str, lines[:5]), 5) + (f" ... and {more - 5} more" if more > 5 else "")
+        where = listing(map(str, lines[:5]), 5) + (f" ... and {more - 5} more" if more > 5 else "")
         yield _finding(code, first._replace(
-            message=f"{more} more {code} findings in this file (lines {shown}) are not shown one by "
+            message=f"{more} more {code} findings in this file (lines {where}) are not shown one by "
             f"one: the first {limit} are"))
 
 
