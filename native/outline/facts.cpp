@@ -132,11 +132,11 @@ ValueFacts value_facts(std::string_view value, nb::handle written, Evaluations &
         if (text::is_probably_metres(number->value)) {
             facts.metre = "converted";
             facts.micrometres = number->micrometres;
-        }
-        else if (number->value <= text::kMetresLow)
+        } else if (number->value <= text::kMetresLow) {
             facts.metre = "below";
-        else if (number->value >= text::kMetresHigh)
+        } else if (number->value >= text::kMetresHigh) {
             facts.metre = "above";
+        }
         // Whether the text without its last character made the number.
         text::ValueText whole = v;
         whole.prefix = {text::FloatKind::not_number, 0.0};

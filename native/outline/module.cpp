@@ -28,7 +28,7 @@ namespace text = tessel::text;
 namespace {
 
 // The text after a leading byte-order mark, which some editors write at the
-// start of a UTF-8 file: as for the reader, it belongs to no line.
+// start of a UTF-8 file: as for the reader, it belongs to no statement.
 std::string_view without_bom(std::string_view utf8) {
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     return utf8.substr(0, bom.size()) == bom ? utf8.substr(bom.size()) : utf8;
@@ -44,9 +44,10 @@ nb::object read_outline(nb::handle text_arg) {
     // them would walk them all.
     CollectorPause paused;
     Utf8Text utf8 = utf8_of(content);
+    // The columns still count the mark: the fixes are edits of the text as it is.
     const std::string_view view = without_bom(utf8.view);
     text::Netlist netlist;
-    outline::Recorder recorder(view, netlist);
+    outline::Recorder recorder(view, view.size() != utf8.view.size(), netlist);
     text::NetlistBuilder builder(netlist, recorder);
     text::RelevantLineScanner scanner(view);
     text::RelevantLine line;

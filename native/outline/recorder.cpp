@@ -51,6 +51,8 @@ nb::object Recorder::word(std::string_view text) {
         const auto offset = static_cast<std::size_t>(text.data() - base);
         text::RawPoint start = places_.start(offset);
         text::RawPoint end = text.empty() ? start : places_.end(offset + text.size());
+        if (marked_ && start.line == 1) ++start.col;
+        if (marked_ && end.line == 1) ++end.col;
         return record(Type::Word, {str, shared_.number(start.line), shared_.number(start.col),
                                    shared_.number(end.line), shared_.number(end.col)});
     }
@@ -164,11 +166,11 @@ nb::object Recorder::settings(const text::Words &items) {
         if (facts.kind == std::string_view("invalid"))
             refusals_.append(record(Type::Refusal, {constant("invalid_literal"), facts.error, word(item), id_int_}));
         const char *bracket = facts.bracket == '(' ? "(" : facts.bracket == '[' ? "[" : facts.bracket == '{' ? "{" : "";
-        list.append(record(Type::Setting,
-                           {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
-                            facts.number ? shared_.real(*facts.number) : nb::none(), str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
-                            constant(bracket), facts.error,
-                            facts.micrometres ? shared_.real(*facts.micrometres) : nb::none()}));
+        auto real = [&](std::optional<double> number) { return number ? shared_.real(*number) : nb::none(); };
+        list.append(record(Type::Setting, {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
+                                           real(facts.number), str_from_utf8(facts.unit), boolean(facts.scaled),
+                                           constant(facts.metre), constant(bracket), facts.error,
+                                           real(facts.micrometres)}));
     }
     return tuple_of(list);
 }
@@ -190,8 +192,10 @@ void Recorder::element_read(const text::Netlist &netlist, std::uint32_t index, c
     nb::object name = word(e.name);
     const char *base = line_.data();
     const bool written = e.component.data() >= base && e.component.data() + e.component.size() <= base + line_.size();
+    // An R... or C... line's component is no word of it: placed on the name.
     nb::object component = written ? word(e.component)
-                                   : record(Type::Word, {str_from_utf8(e.component), name[1], name[2], name[3], name[4]});
+                                   : record(Type::Word, {str_from_utf8(e.component), name[1], name[2], name[3],
+                                                         name[4]});
     nb::object nets = words(netlist.words_of(e.nets), e.nets.size);
     nb::object settings_of = settings(items);
     nb::object comment = e.comment.empty() ? nb::object(nb::none()) : comment_.is_valid() ? comment_ : word(e.comment);

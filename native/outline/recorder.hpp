@@ -19,8 +19,10 @@ namespace nb = nanobind;
 
 class Recorder final : public text::Steps {
 public:
-    Recorder(std::string_view content, const text::Netlist &netlist)
-        : places_(content), netlist_(netlist) {}
+    // `content` without the byte-order mark the text may begin with
+    // (`marked`): the columns of raw line 1 count it, as the text's own do.
+    Recorder(std::string_view content, bool marked, const text::Netlist &netlist)
+        : places_(content), marked_(marked), netlist_(netlist) {}
 
     // The next relevant line, as it is fed to the builder (`stored`: its
     // text where it stays valid).
@@ -54,6 +56,7 @@ private:
     nb::object none_index();  // the int -1, for an index that names nothing
 
     text::LinePlaces places_;
+    bool marked_;
     const text::Netlist &netlist_;
     std::string_view line_;       // the line being read
     std::uint32_t id_ = 0;
