@@ -61,3 +61,21 @@ def test_nested_elements_are_given_where_the_reader_puts_them():
     o = read_outline(".subckt outer a\nX1 a m s\n.subckt inner b\nX2 b s\n.ends\nX3 m s\n.ends\n")
     assert [(e.name.text, e.subckt, e.owner) for e in o.elements] == [("X1", 0, 1), ("X2", 1, 1), ("X3", 0, 0)]
     assert [(n.name, n.elements) for n in subckt_nets(o, 1)] == [("a", (0,)), ("m", (0,)), ("b", (1,))]
+
+
+def test_a_byte_order_mark_belongs_to_no_word():
+    # Its column still counts: fixes are edits of the file as it is.
+    o = read_outline("\ufeff*cell\n.subckt t a\nX1 a straight\n.ends\n")
+    assert o.cuts == () and places([o.comments[0].word]) == [("*cell", 1, 2, 1, 7)]
+
+
+@pytest.mark.parametrize(("value", "micrometres"), [
+    ("0.000123", 123.0),  # 0.000123 * 1e6 would round twice, to 123.00000000000001
+    ("0.5u", 0.5),
+    ("10000u", 10000.0),  # left in metres by the rule: what was likely meant
+    ("10", None),
+    ("'arm'", None),
+])
+def test_micrometres_are_the_readers_own(value, micrometres):
+    s = read_outline(f".subckt t a\nX1 a straight k={value}\n.ends\n").elements[0].settings[0]
+    assert s.micrometres == micrometres

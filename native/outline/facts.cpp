@@ -92,9 +92,29 @@ nb::object unpack_message(std::size_t expected, std::size_t got) {
     return constant("");
 }
 
-ValueFacts value_facts(std::string_view value, nb::handle written) {
+const Evaluations::Verdict &Evaluations::of(std::string_view utf8) {
+    auto [it, added] = verdicts_.try_emplace(std::string(utf8));
+    Verdict &verdict = it->second;
+    if (!added) return verdict;
+    static const nb::handle literal_eval = keep_forever(nb::module_::import_("ast").attr("literal_eval"));
+    verdict.text = str_from_utf8(utf8);
+    verdict.error = constant("");
+    nb::object result = nb::steal(PyObject_CallOneArg(literal_eval.ptr(), verdict.text.ptr()));
+    if (result.is_valid()) {
+        verdict.kind = "literal";
+    } else if (PyErr_ExceptionMatches(PyExc_ValueError)) {
+        PyErr_Clear();
+        verdict.kind = "unresolved";
+    } else {
+        nb::python_error error;
+        verdict.kind = "invalid";
+        verdict.error = error_text(error);
+    }
+    return verdict;
+}
+
+ValueFacts value_facts(std::string_view value, nb::handle written, Evaluations &evaluations) {
     ValueFacts facts;
-    facts.number = nb::none();
     facts.error = constant("");
     facts.bracket = unclosed_bracket(value);
     if (value.empty()) {
@@ -104,16 +124,19 @@ ValueFacts value_facts(std::string_view value, nb::handle written) {
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     const bool unchanged = v.text.data() == value.data() && v.text.size() == value.size();
-    facts.text = unchanged ? nb::borrow(written) : nb::object(str_from_utf8(v.text));
-    if (std::optional<text::Number> number = text::value_number(v, ascii_number)) {
+    std::optional<text::Number> number = text::value_number(v, ascii_number);
+    if (number || !v.is_eval) facts.text = unchanged ? nb::borrow(written) : nb::object(str_from_utf8(v.text));
+    if (number) {
         facts.kind = "number";
-        facts.number = new_float(number->value);
-        if (text::is_probably_metres(number->value))
+        facts.number = number->value;
+        if (text::is_probably_metres(number->value)) {
             facts.metre = "converted";
-        else if (number->value <= text::kMetresLow)
+            facts.micrometres = number->micrometres;
+        } else if (number->value <= text::kMetresLow) {
             facts.metre = "below";
-        else if (number->value >= text::kMetresHigh)
+        } else if (number->value >= text::kMetresHigh) {
             facts.metre = "above";
+        }
         // Whether the text without its last character made the number.
         text::ValueText whole = v;
         whole.prefix = {text::FloatKind::not_number, 0.0};
@@ -121,6 +144,9 @@ ValueFacts value_facts(std::string_view value, nb::handle written) {
             facts.unit = std::string(v.text.substr(v.prefix_text.size()));
             facts.scaled = v.shift != 0;
         }
+        // What a length written with its suffix but left in metres likely meant.
+        if (facts.scaled && facts.metre == std::string_view("above"))
+            facts.micrometres = text::shift_decimal(number->value, text::kMicrometresShift);
         return facts;
     }
     if (!v.is_eval) {
@@ -128,18 +154,10 @@ ValueFacts value_facts(std::string_view value, nb::handle written) {
         facts.unit = std::string(letters_after_number(v.text));
         return facts;
     }
-    static const nb::handle literal_eval = keep_forever(nb::module_::import_("ast").attr("literal_eval"));
-    nb::object result = nb::steal(PyObject_CallOneArg(literal_eval.ptr(), facts.text.ptr()));
-    if (result.is_valid()) {
-        facts.kind = "literal";
-    } else if (PyErr_ExceptionMatches(PyExc_ValueError)) {
-        PyErr_Clear();
-        facts.kind = "unresolved";
-    } else {
-        nb::python_error error;
-        facts.kind = "invalid";
-        facts.error = error_text(error);
-    }
+    const Evaluations::Verdict &verdict = evaluations.of(v.text);
+    facts.text = verdict.text;
+    facts.kind = verdict.kind;
+    facts.error = verdict.error;
     return facts;
 }
 

@@ -2,8 +2,10 @@
 // found with the text core's own functions and the host's own evaluator.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include <nanobind/nanobind.h>
 
@@ -14,7 +16,8 @@ namespace nb = nanobind;
 struct ValueFacts {
     const char *kind = "none";  // none, number, text, literal, unresolved, invalid
     nb::object text;            // unquoted, braces made brackets
-    nb::object number;          // float or None
+    std::optional<double> number;
+    std::optional<double> micrometres;  // see the Setting record's field
     std::string unit;           // letters after the number
     bool scaled = false;
     const char *metre = "";   // the metre rule: below, converted or above the window
@@ -22,9 +25,25 @@ struct ValueFacts {
     nb::object error;           // what the evaluator said of an invalid value
 };
 
+// What the literal evaluator makes of each single-quoted text, asked once
+// per text (and its str made once): a netlist names the same parameters
+// over and over.
+class Evaluations {
+public:
+    struct Verdict {
+        nb::object text;
+        const char *kind;  // literal, unresolved or invalid
+        nb::object error;  // what it said of an invalid text, or ''
+    };
+    const Verdict &of(std::string_view utf8);
+
+private:
+    std::unordered_map<std::string, Verdict> verdicts_;
+};
+
 // The value text after a setting's "=" (`written`: its str, kept as the
 // value's text when the reader does not change it).
-ValueFacts value_facts(std::string_view value, nb::handle written);
+ValueFacts value_facts(std::string_view value, nb::handle written, Evaluations &evaluations);
 
 struct LocationFacts {
     const char *status = "";  // '', found, several_markers, several_groups, count

@@ -27,6 +27,13 @@ namespace text = tessel::text;
 
 namespace {
 
+// The text after a leading byte-order mark, which some editors write at the
+// start of a UTF-8 file: as for the reader, it belongs to no statement.
+std::string_view without_bom(std::string_view utf8) {
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    return utf8.substr(0, bom.size()) == bom ? utf8.substr(bom.size()) : utf8;
+}
+
 bool within(std::string_view outer, std::string_view inner) {
     return inner.data() >= outer.data() && inner.data() + inner.size() <= outer.data() + outer.size();
 }
@@ -37,15 +44,17 @@ nb::object read_outline(nb::handle text_arg) {
     // them would walk them all.
     CollectorPause paused;
     Utf8Text utf8 = utf8_of(content);
+    // The columns still count the mark: the fixes are edits of the text as it is.
+    const std::string_view view = without_bom(utf8.view);
     text::Netlist netlist;
-    outline::Recorder recorder(utf8.view, netlist);
+    outline::Recorder recorder(view, view.size() != utf8.view.size(), netlist);
     text::NetlistBuilder builder(netlist, recorder);
-    text::RelevantLineScanner scanner(utf8.view);
+    text::RelevantLineScanner scanner(view);
     text::RelevantLine line;
     while (scanner.next(line)) {
         // Lines the scanner rebuilt go to the arena; the others are views
         // of the text, which outlives the reading.
-        const std::string_view stored = within(utf8.view, line.text) ? line.text : netlist.arena.store(line.text);
+        const std::string_view stored = within(view, line.text) ? line.text : netlist.arena.store(line.text);
         recorder.begin_line(line, stored);
         try {
             builder.feed(stored, line.where);

@@ -3,8 +3,10 @@
 // outline need not hold them all at once.
 #include "outline/nets.hpp"
 
+#include <cstdint>
 #include <vector>
 
+#include "common/collector.hpp"
 #include "common/objects.hpp"
 #include "outline/records.hpp"
 
@@ -12,13 +14,58 @@ namespace tessel::outline {
 
 namespace {
 
-// Field positions in the records (see records.cpp).
-constexpr Py_ssize_t kOutlineSubckts = 0, kOutlineElements = 1, kSubcktElements = 5, kElementNets = 2,
-                     kWordText = 0;
+// Net names to their position in order of first use.  The names of one
+// outline are mostly one str per text, so the first comparison is of
+// identity; open addressing on the names' own hashes.
+class NetPositions {
+public:
+    // The position of `name`, which is given the next one when it is new.
+    std::uint32_t of(PyObject *name) {
+        const Py_hash_t hash = PyObject_Hash(name);
+        if (hash == -1) throw nb::python_error();
+        if ((names_.size() + 1) * 2 > slots_.size()) grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = static_cast<std::size_t>(hash) & mask;; at = (at + 1) & mask) {
+            Slot &slot = slots_[at];
+            if (!slot.name) {
+                slot = {hash, name, static_cast<std::uint32_t>(names_.size())};
+                names_.push_back(name);
+                return slot.position;
+            }
+            if (slot.name == name) return slot.position;
+            if (slot.hash == hash) {
+                const int equal = PyObject_RichCompareBool(slot.name, name, Py_EQ);
+                if (equal < 0) throw nb::python_error();
+                if (equal) return slot.position;
+            }
+        }
+    }
+    const std::vector<PyObject *> &names() const { return names_; }
 
-nb::object tuple_of(const std::vector<PyObject *> &items) {
-    nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
-    for (std::size_t k = 0; k < items.size(); ++k)
+private:
+    struct Slot {
+        Py_hash_t hash = 0;
+        PyObject *name = nullptr;  // borrowed from the outline's records
+        std::uint32_t position = 0;
+    };
+    void grow() {
+        std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot &slot : old) {
+            if (!slot.name) continue;
+            std::size_t at = static_cast<std::size_t>(slot.hash) & mask;
+            while (slots_[at].name) at = (at + 1) & mask;
+            slots_[at] = slot;
+        }
+    }
+    std::vector<Slot> slots_;
+    std::vector<PyObject *> names_;
+};
+
+nb::object tuple_of(PyObject *const *items, std::size_t size) {
+    nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(size)));
+    for (std::size_t k = 0; k < size; ++k)
         PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(k), nb::borrow(items[k]).release().ptr());
     return untracked(std::move(tuple));
 }
@@ -30,36 +77,45 @@ nb::object subckt_nets(nb::handle outline, Py_ssize_t index) {
         throw nb::type_error("subckt_nets() needs an Outline");
     nb::object subckts = nb::borrow(PyTuple_GET_ITEM(outline.ptr(), kOutlineSubckts));
     nb::object elements = nb::borrow(PyTuple_GET_ITEM(outline.ptr(), kOutlineElements));
+    // Its records count as allocations: a collection they set off would walk
+    // every tracked object of the process (a reading's, a server's) for none.
+    CollectorPause paused;
     nb::object subckt = checked(PySequence_GetItem(subckts.ptr(), index));
     nb::object children = checked(PySequence_GetItem(subckt.ptr(), kSubcktElements));
-    struct Terminals {
-        PyObject *name;
-        std::vector<PyObject *> words, elements;  // borrowed from the records
+    // Every terminal with its net's position, in order; then the terminals
+    // gathered by net (a counting sort), so that no net needs lists of its own.
+    struct Terminal {
+        PyObject *word, *element;  // borrowed from the records
+        std::uint32_t net;
     };
-    std::vector<Terminals> nets;
-    nb::dict position;  // net name -> index in `nets`
+    std::vector<Terminal> terminals;
+    NetPositions positions;
+    std::vector<nb::object> held;  // the elements, while their words are borrowed
     for (nb::handle child : children) {
         nb::object element = checked(PyObject_GetItem(elements.ptr(), child.ptr()));
         PyObject *words = PyTuple_GET_ITEM(element.ptr(), kElementNets);
         for (Py_ssize_t t = 0; t < PyTuple_GET_SIZE(words); ++t) {
             PyObject *word = PyTuple_GET_ITEM(words, t);
-            PyObject *name = PyTuple_GET_ITEM(word, kWordText);
-            nb::object at = dict_get(position, name);
-            std::size_t k;
-            if (at.is_valid()) {
-                k = PyLong_AsSize_t(at.ptr());
-            } else {
-                k = nets.size();
-                set_item(position, name, new_int(static_cast<long long>(k)));
-                nets.push_back({name, {}, {}});
-            }
-            nets[k].words.push_back(word);
-            nets[k].elements.push_back(child.ptr());
+            terminals.push_back({word, child.ptr(), positions.of(PyTuple_GET_ITEM(word, kWordText))});
         }
+        held.push_back(std::move(element));
     }
-    nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(nets.size())));
-    for (std::size_t k = 0; k < nets.size(); ++k) {
-        nb::object net = record(Type::Net, {nets[k].name, tuple_of(nets[k].words), tuple_of(nets[k].elements)});
+    const std::size_t count = positions.names().size();
+    std::vector<std::size_t> start(count + 1, 0);
+    for (const Terminal &t : terminals) ++start[t.net + 1];
+    for (std::size_t k = 0; k < count; ++k) start[k + 1] += start[k];
+    std::vector<PyObject *> words(terminals.size()), owners(terminals.size());
+    std::vector<std::size_t> next(start.begin(), start.end() - 1);
+    for (const Terminal &t : terminals) {
+        const std::size_t at = next[t.net]++;
+        words[at] = t.word;
+        owners[at] = t.element;
+    }
+    nb::object tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(count)));
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t size = start[k + 1] - start[k];
+        nb::object net = record(Type::Net, {positions.names()[k], tuple_of(&words[start[k]], size),
+                                            tuple_of(&owners[start[k]], size)});
         PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(k), net.release().ptr());
     }
     return untracked(std::move(tuple));

@@ -44,36 +44,23 @@ nb::object boolean(bool value) { return nb::borrow(value ? Py_True : Py_False); 
 
 }  // namespace
 
-nb::object Recorder::line_number(std::uint32_t line) {
-    if (line >= line_ints_.size()) line_ints_.resize(line + 1);
-    nb::object &number = line_ints_[line];
-    if (!number.is_valid()) number = new_int(line);
-    return number;
-}
-
-nb::object Recorder::text_of(std::string_view text) {
-    constexpr std::size_t kShared = 48;  // longer words rarely recur
-    if (text.size() > kShared) return str_from_utf8(text);
-    auto [it, added] = texts_.try_emplace(text);
-    if (added) it->second = str_from_utf8(text);
-    return it->second;
-}
-
 nb::object Recorder::word(std::string_view text) {
-    nb::object str = text_of(text);
+    nb::object str = shared_.text(text);
     const char *base = line_.data();
     if (text.data() >= base && text.data() + text.size() <= base + line_.size()) {
         const auto offset = static_cast<std::size_t>(text.data() - base);
         text::RawPoint start = places_.start(offset);
         text::RawPoint end = text.empty() ? start : places_.end(offset + text.size());
-        return record(Type::Word, {str, line_number(start.line), new_int(start.col), line_number(end.line),
-                                   new_int(end.col)});
+        if (marked_ && start.line == 1) ++start.col;
+        if (marked_ && end.line == 1) ++end.col;
+        return record(Type::Word, {str, shared_.number(start.line), shared_.number(start.col),
+                                   shared_.number(end.line), shared_.number(end.col)});
     }
     // A word the builder made up (a controlled source's setting, a
     // resistor's component): the place of its statement.
     if (statement_.is_valid())
         return record(Type::Word, {str, statement_[1], statement_[2], statement_[3], statement_[4]});
-    nb::object zero = new_int(0);
+    nb::object zero = shared_.number(0);
     return record(Type::Word, {str, zero, zero, zero, zero});
 }
 
@@ -89,7 +76,7 @@ void Recorder::begin_line(const text::RelevantLine &line, std::string_view store
     line_ = stored;
     where_ = line.where;
     id_ = netlist_.lines + 1;
-    id_int_ = new_int(id_);
+    id_int_ = shared_.number(id_);
     statement_ = nb::object();
     comment_ = nb::object();
     ends_ = nb::object();
@@ -101,7 +88,7 @@ void Recorder::refused(const text::BuildError &error) {
     refused_ = true;
     nb::object at = statement_.is_valid() ? statement_ : word(line_);
     refusals_.append(record(Type::Refusal, {constant(refusal_kind(error.kind)), str_from_utf8(error.what()), at,
-                                            new_int(error.id)}));
+                                            shared_.number(error.id)}));
 }
 
 void Recorder::end_line() {
@@ -122,11 +109,12 @@ text::CommentSplit Recorder::split_comments(std::string_view line) {
         std::size_t end = line.find(' ', at);
         cuts_.append(record(Type::Cut, {word(line.substr(begin, end - begin)), word(line.substr(at, 1))}));
     }
-    if (!split.comment.empty())
+    if (!split.comment.empty()) {
         comment_ = word(split.comment);
-        comments_.append(record(Type::Comment, {comment_, line_number(where_.first_line),
-                                                line_number(where_.last_line), id_int_,
+        comments_.append(record(Type::Comment, {comment_, shared_.number(where_.first_line),
+                                                shared_.number(where_.last_line), id_int_,
                                                 constant(location_facts(split.comment).status)}));
+    }
     return split;
 }
 
@@ -170,18 +158,19 @@ nb::object Recorder::settings(const text::Words &items) {
             nb::object none = nb::none();
             list.append(record(Type::Setting, {whole, word(item.substr(item.size())), new_int(s.parts),
                                                constant("refused"), constant(""), none, constant(""), boolean(false),
-                                               constant(""), constant(""), message}));
+                                               constant(""), constant(""), message, none}));
             continue;
         }
         nb::object value = word(s.value);
-        ValueFacts facts = value_facts(s.value, value[0]);
+        ValueFacts facts = value_facts(s.value, value[0], evaluations_);
         if (facts.kind == std::string_view("invalid"))
             refusals_.append(record(Type::Refusal, {constant("invalid_literal"), facts.error, word(item), id_int_}));
         const char *bracket = facts.bracket == '(' ? "(" : facts.bracket == '[' ? "[" : facts.bracket == '{' ? "{" : "";
-        list.append(record(Type::Setting,
-                           {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
-                            facts.number, str_from_utf8(facts.unit), boolean(facts.scaled), constant(facts.metre),
-                            constant(bracket), facts.error}));
+        auto real = [&](std::optional<double> number) { return number ? shared_.real(*number) : nb::none(); };
+        list.append(record(Type::Setting, {word(s.key), value, new_int(2), constant(facts.kind), facts.text,
+                                           real(facts.number), str_from_utf8(facts.unit), boolean(facts.scaled),
+                                           constant(facts.metre), constant(bracket), facts.error,
+                                           real(facts.micrometres)}));
     }
     return tuple_of(list);
 }
@@ -200,23 +189,21 @@ void Recorder::subckt_opened(const text::Netlist &netlist, std::uint32_t index, 
 
 void Recorder::element_read(const text::Netlist &netlist, std::uint32_t index, const text::Words &items) {
     const text::Element &e = netlist.elements[index];
-    ElementParts parts;
-    parts.name = word(e.name);
+    nb::object name = word(e.name);
     const char *base = line_.data();
     const bool written = e.component.data() >= base && e.component.data() + e.component.size() <= base + line_.size();
-    parts.component = written ? word(e.component)
-                              : record(Type::Word, {str_from_utf8(e.component), parts.name[1], parts.name[2],
-                                                    parts.name[3], parts.name[4]});
-    parts.nets = words(netlist.words_of(e.nets), e.nets.size);
-    parts.settings = settings(items);
-    parts.comment = e.comment.empty() ? nb::object(nb::none()) : comment_.is_valid() ? comment_ : word(e.comment);
+    // An R... or C... line's component is no word of it: placed on the name.
+    nb::object component = written ? word(e.component)
+                                   : record(Type::Word, {str_from_utf8(e.component), name[1], name[2], name[3],
+                                                         name[4]});
+    nb::object nets = words(netlist.words_of(e.nets), e.nets.size);
+    nb::object settings_of = settings(items);
+    nb::object comment = e.comment.empty() ? nb::object(nb::none()) : comment_.is_valid() ? comment_ : word(e.comment);
     LocationFacts location = location_facts(e.comment);
-    parts.location = constant(location.status);
-    parts.location_error = location.error;
-    parts.statement = statement_;
-    parts.id = id_int_;
-    parts.source = source_;
-    elements_.push_back(std::move(parts));
+    // Its owner is known once the subcircuit that takes it is closed: none until then.
+    elements_.push_back(record(Type::Element, {name, component, nets, settings_of, shared_.number(e.parent),
+                                               none_index(), comment, constant(location.status), location.error,
+                                               id_int_, statement_, boolean(source_)}));
 }
 
 void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Words &items) {
@@ -224,24 +211,22 @@ void Recorder::element_ignored(std::uint32_t id, text::Position, const text::Wor
     ignored_.append(record(Type::Ignored, {word(items.front()), statement_, id_int_}));
 }
 
+nb::object Recorder::none_index() {
+    if (!none_index_.is_valid()) none_index_ = new_int(-1);
+    return none_index_;
+}
+
 nb::object Recorder::outline() {
     const auto &subckts = netlist_.subckts;
-    std::vector<long> owner(netlist_.elements.size(), -1);
-    // One int per index (of an element or a subcircuit), shared by every record that names it.
-    std::vector<nb::object> indices;
-    const std::size_t count = std::max(netlist_.elements.size(), subckts.size());
-    indices.reserve(count);
-    for (std::size_t k = 0; k < count; ++k) indices.push_back(new_int(static_cast<long long>(k)));
-    const nb::object none_index = new_int(-1);
-    auto index_int = [&](long k) { return k < 0 ? none_index : indices[static_cast<std::size_t>(k)]; };
-    nb::list subckt_list;
+    auto index_int = [&](long k) { return k < 0 ? none_index() : shared_.number(static_cast<std::size_t>(k)); };
+    nb::object subckt_list = checked(PyTuple_New(static_cast<Py_ssize_t>(subckts.size())));
     for (std::size_t k = 0; k < subckts.size(); ++k) {
         const text::Subckt &s = subckts[k];
         nb::object children = checked(PyTuple_New(s.children.size));
         for (std::uint32_t c = 0; c < s.children.size; ++c) {
             const std::uint32_t child = netlist_.children_of(s.children)[c];
-            owner[child] = static_cast<long>(k);
-            PyTuple_SET_ITEM(children.ptr(), c, nb::object(indices[child]).release().ptr());
+            set_field(elements_[child], kElementOwner, shared_.number(k));
+            PyTuple_SET_ITEM(children.ptr(), c, shared_.number(child).release().ptr());
         }
         children = untracked(std::move(children));
         long parent = -1;
@@ -251,20 +236,19 @@ nb::object Recorder::outline() {
             parent = static_cast<long>(it - subckts.begin());
         }
         const SubcktParts &p = subckts_[k];
-        subckt_list.append(record(Type::Subckt, {p.name, p.ports, p.settings, index_int(parent), p.end, children,
-                                                 new_int(s.id), p.statement}));
+        PyTuple_SET_ITEM(subckt_list.ptr(), static_cast<Py_ssize_t>(k),
+                         record(Type::Subckt, {p.name, p.ports, p.settings, index_int(parent), p.end, children,
+                                               shared_.number(s.id), p.statement})
+                             .release()
+                             .ptr());
     }
-    nb::list element_list;
-    for (std::size_t k = 0; k < netlist_.elements.size(); ++k) {
-        const text::Element &e = netlist_.elements[k];
-        const ElementParts &p = elements_[k];
-        element_list.append(record(Type::Element, {p.name, p.component, p.nets, p.settings, index_int(e.parent),
-                                                   index_int(owner[k]), p.comment, p.location, p.location_error,
-                                                   p.id, p.statement, boolean(p.source)}));
-    }
-    return record(Type::Outline, {tuple_of(subckt_list), tuple_of(element_list), tuple_of(ignored_),
-                                  tuple_of(commands_), tuple_of(comments_), tuple_of(refusals_), tuple_of(cuts_),
-                                  tuple_of(quotes_), new_int(netlist_.lines)});
+    nb::object element_list = checked(PyTuple_New(static_cast<Py_ssize_t>(elements_.size())));
+    for (std::size_t k = 0; k < elements_.size(); ++k)
+        PyTuple_SET_ITEM(element_list.ptr(), static_cast<Py_ssize_t>(k), elements_[k].release().ptr());
+    elements_.clear();
+    return record(Type::Outline, {untracked(std::move(subckt_list)), untracked(std::move(element_list)),
+                                  tuple_of(ignored_), tuple_of(commands_), tuple_of(comments_), tuple_of(refusals_),
+                                  tuple_of(cuts_), tuple_of(quotes_), shared_.number(netlist_.lines)});
 }
 
 }  // namespace tessel::outline

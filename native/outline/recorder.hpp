@@ -4,11 +4,12 @@
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <nanobind/nanobind.h>
 
+#include "outline/facts.hpp"
+#include "outline/shared.hpp"
 #include "text/netlist.hpp"
 #include "text/positions.hpp"
 
@@ -18,8 +19,10 @@ namespace nb = nanobind;
 
 class Recorder final : public text::Steps {
 public:
-    Recorder(std::string_view content, const text::Netlist &netlist)
-        : places_(content), netlist_(netlist) {}
+    // `content` without the byte-order mark the text may begin with
+    // (`marked`): the columns of raw line 1 count it, as the text's own do.
+    Recorder(std::string_view content, bool marked, const text::Netlist &netlist)
+        : places_(content), marked_(marked), netlist_(netlist) {}
 
     // The next relevant line, as it is fed to the builder (`stored`: its
     // text where it stays valid).
@@ -41,10 +44,6 @@ public:
     void element_ignored(std::uint32_t id, text::Position, const text::Words &words) override;
 
 private:
-    struct ElementParts {
-        nb::object name, component, nets, settings, comment, location, location_error, statement, id;
-        bool source;
-    };
     struct SubcktParts {
         nb::object name, ports, settings, statement, end;
     };
@@ -54,28 +53,28 @@ private:
     nb::object word(std::string_view text);
     nb::object words(const std::string_view *items, std::uint32_t size);
     nb::object settings(const text::Words &words);
-    nb::object line_number(std::uint32_t line);
-    // The str of a word; one object for a word that recurs (nets, components, keys).
-    nb::object text_of(std::string_view text);
+    nb::object none_index();  // the int -1, for an index that names nothing
 
     text::LinePlaces places_;
+    bool marked_;
     const text::Netlist &netlist_;
     std::string_view line_;       // the line being read
     std::uint32_t id_ = 0;
     text::Position where_;
     nb::object statement_;        // Word of its statement
     nb::object comment_;          // Word of its comment
-    std::vector<nb::object> line_ints_;  // int of each raw line number, once made
     nb::object id_int_;           // int of the line's id
+    nb::object none_index_;
 
     nb::object ends_;             // Word of the line's ".ends"
     bool refused_ = false;
     bool source_ = false;         // the line's words were rewritten as a controlled source
     std::vector<std::uint32_t> open_;  // open subcircuits, innermost last
 
-    std::unordered_map<std::string_view, nb::object> texts_;
+    SharedObjects shared_;
+    Evaluations evaluations_;
 
-    std::vector<ElementParts> elements_;
+    std::vector<nb::object> elements_;  // Element records, their owner set at the end
     std::vector<SubcktParts> subckts_;
     nb::list ignored_, commands_, comments_, refusals_, cuts_, quotes_;
 };

@@ -1,5 +1,7 @@
 #include "outline/records.hpp"
 
+#include <stdexcept>
+
 #include "common/objects.hpp"
 
 namespace tessel::outline {
@@ -31,6 +33,8 @@ Field kSetting[] = {
               "its window, or '' for no number"},
     {"bracket", "an opening bracket the value leaves unclosed, or ''"},
     {"error", "what the literal evaluator said of an invalid value, or ''"},
+    {"micrometres", "the number in micrometres (10^6 times, rounded once) where the metre rule converts "
+                    "it, or where a scale suffix leaves it above the rule's window; else None"},
     {nullptr, nullptr}};
 Field kElement[] = {
     {"name", "Word: the instance name"},
@@ -172,6 +176,12 @@ void def_records(nb::module_ &m) {
         sizes[k] = static_cast<Py_ssize_t>(nb::len(fields));
         types[k] = reinterpret_cast<PyTypeObject *>(keep_forever(std::move(type)).ptr());
     }
+}
+
+void set_field(nb::handle made, Py_ssize_t index, nb::handle value) {
+    if (Py_REFCNT(made.ptr()) != 1) throw std::logic_error("set_field() on a record already handed out");
+    nb::object old = nb::steal(PyTuple_GET_ITEM(made.ptr(), index));
+    PyTuple_SET_ITEM(made.ptr(), index, nb::borrow(value).release().ptr());
 }
 
 nb::object untracked(nb::object tuple) {

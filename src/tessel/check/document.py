@@ -1,18 +1,18 @@
 """`Document`: one netlist text to check (a file's or an editor buffer's), with its outline and
-what the checks ask of it more than once."""
+what the checks ask of it more than once, each made in one walk when first asked for."""
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from collections.abc import Iterator, Mapping
 from functools import cached_property
 from pathlib import Path
-from typing import Any
+from typing import Any, NamedTuple
 
-from tessel.core._outline import Element, Net, Outline, Subckt, read_outline, subckt_nets
+from tessel.core._outline import Element, Net, Outline, Setting, Subckt, read_outline, subckt_nets
 
 from .config import CheckConfig, load_config, noqa_lines
 
-__all__ = ["LIMIT", "Document"]
+__all__ = ["LIMIT", "Document", "NetTally", "Placed"]
 
 # Findings of one code shown one by one in a file: past this, a deck that is not
 # OC spice at all would bury the few findings that matter.
@@ -20,6 +20,20 @@ LIMIT = 50
 
 # Up to this many elements, the nets of every subcircuit are kept once made.
 _KEEP_NETS = 100_000
+
+
+# A setting the reader evaluates, its element (None for a subcircuit's own setting) and the
+# name of the subcircuit it is written in.
+Placed = tuple[Setting, Element | None, str]
+
+
+class NetTally(NamedTuple):
+    """The nets of a kept subcircuit that the net rules look at, from one walk over them."""
+
+    subckt: Subckt
+    ports: dict[str, Net]  # the nets of its declared ports, by name, in order of first use
+    single: list[Net]      # the nets of one terminal that are no declared port
+    crowded: list[Net]     # the nets of three or more terminals that are no declared port
 
 
 class Document:
@@ -87,6 +101,61 @@ class Document:
                 self._nets.clear()
             self._nets[index] = nets
         return nets
+
+    @cached_property
+    def net_tallies(self) -> list[NetTally]:
+        """By kept subcircuit, in order: its nets as the net rules need them."""
+        tallies = []
+        for k, s in enumerate(self.outline.subckts):
+            if s.end is None:
+                continue
+            declared = {p.text for p in s.ports}
+            ports: dict[str, Net] = {}
+            single: list[Net] = []
+            crowded: list[Net] = []
+            for net in self.nets(k):
+                if net.name in declared:
+                    ports[net.name] = net
+                elif (count := len(net.terminals)) == 1:
+                    single.append(net)
+                elif count > 2:
+                    crowded.append(net)
+            tallies.append(NetTally(s, ports, single, crowded))
+        return tallies
+
+    @property
+    def settings(self) -> Iterator[Placed]:
+        """Every setting the reader evaluates: the subcircuits' own, then the elements'."""
+        subckts = self.outline.subckts
+        for s in subckts:
+            name = s.name.text
+            for setting in s.settings:
+                yield setting, None, name
+        for e in self.outline.elements:
+            if e.settings:
+                name = subckts[e.subckt].name.text
+                for setting in e.settings:
+                    yield setting, e, name
+
+    @cached_property
+    def _by_kind(self) -> dict[str, tuple[list[Setting], list[Element | None], list[str]]]:
+        # By the kind of value the reader makes of each, in the order of `settings`: three
+        # lists rather than a tuple per setting, a tenth of a large outline's size.
+        kinds: dict[str, tuple[list[Setting], list[Element | None], list[str]]] = {}
+        for setting, element, name in self.settings:
+            lists = kinds.get(setting.kind)
+            if lists is None:
+                lists = kinds[setting.kind] = ([], [], [])
+            lists[0].append(setting)
+            lists[1].append(element)
+            lists[2].append(name)
+        return kinds
+
+    def settings_of(self, *kinds: str) -> Iterator[Placed]:
+        """The `settings` of the given kinds (their order kept within each kind)."""
+        for kind in kinds:
+            if (lists := self._by_kind.get(kind)) is not None:
+                yield from zip(*lists)
 
     @cached_property
     def closed(self) -> list[Subckt]:

@@ -3,12 +3,13 @@ safe fix as text `Edit`s; and the helpers that keep messages short."""
 
 from __future__ import annotations
 
-from collections.abc import Callable, Iterable
+from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass, field
+from itertools import islice
 from typing import Any, NamedTuple, Protocol
 
-__all__ = ["DOCS_URL", "ERROR", "FILE", "WARNING", "Edit", "Finding", "Hit", "Place", "Span", "listing",
-           "shorten"]
+__all__ = ["DOCS_URL", "ERROR", "FILE", "WARNING", "Batch", "Edit", "Finding", "Hit", "Place", "Span",
+           "listing", "shorten"]
 
 ERROR, WARNING = "error", "warning"
 
@@ -116,15 +117,27 @@ class Hit(NamedTuple):
     fix: tuple[Edit, ...] = ()
 
 
-def listing(items: Iterable[Any], limit: int = 5) -> str:
-    """``'a', 'b' and 'c'``, or the first `limit` and ``... and N more``."""
+class Batch(NamedTuple):
+    """Hits that a rule may find by the thousand (in a deck for another simulator), yielded
+    together: `hit(item)` is the Hit of each of `items`, made only when it is shown; past a
+    code's limit the others are only counted."""
+
+    items: Sequence[Any]
+    hit: Callable[[Any], Hit]
+
+
+def listing(items: Iterable[Any], limit: int = 5, *, count: int | None = None) -> str:
+    """``'a', 'b' and 'c'``, or the first `limit` and ``... and N more``.  With `count` (how
+    many items there are), only the first `limit` items are taken from `items`."""
     shown: list[str] = []
     more = 0
-    for item in items:
+    for item in items if count is None else islice(items, limit):
         if len(shown) < limit:
             shown.append(item if isinstance(item, str) else repr(item))
         else:
             more += 1
+    if count is not None:
+        more = count - len(shown)
     if more:
         return f"{', '.join(shown)} ... and {more} more"
     if len(shown) <= 1:

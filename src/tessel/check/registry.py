@@ -2,7 +2,8 @@
 
 A rule is registered with `rule`; its docstring is its documentation (a first line saying
 what it finds, then "Why:", "Example:" and "Fix:" paragraphs), from which docs/checks.md is
-made.  Rules of the "outline" phase look only at the netlist's outline (no reading, no PDK);
+made.  A rule yields a `Hit` for each problem, or a `Batch` of hits made only when shown.
+Rules of the "outline" phase look only at the netlist's outline (no reading, no PDK);
 rules of the "reading" phase need the reader and the PDK.  A "fatal" rule finds what makes
 the reader refuse the netlist: when one of them explains a refusal, TS100 is not reported.
 """
@@ -13,7 +14,7 @@ import inspect
 from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 
-from .findings import DOCS_URL, ERROR, WARNING, Hit
+from .findings import DOCS_URL, ERROR, WARNING, Batch, Hit
 
 __all__ = ["ERROR", "FILE_PHASE", "OUTLINE", "READING", "RULES", "WARNING", "Rule", "expand", "rule"]
 
@@ -28,7 +29,7 @@ class Rule:
     fatal: bool
     summary: str  # the doc's first line
     doc: str      # the rest: why, example, fix
-    check: Callable[..., Iterable[Hit]] | None
+    check: Callable[..., Iterable[Hit | Batch]] | None
 
     @property
     def url(self) -> str:
@@ -46,10 +47,10 @@ RULES: dict[str, Rule] = {}
 
 
 def rule(code: str, severity: str, *, phase: str = OUTLINE, fatal: bool = False
-         ) -> Callable[[Callable[..., Iterable[Hit]]], Callable[..., Iterable[Hit]]]:
+         ) -> Callable[[Callable[..., Iterable[Hit | Batch]]], Callable[..., Iterable[Hit | Batch]]]:
     """Registers the decorated function as the rule `code`."""
 
-    def register(check: Callable[..., Iterable[Hit]]) -> Callable[..., Iterable[Hit]]:
+    def register(check: Callable[..., Iterable[Hit | Batch]]) -> Callable[..., Iterable[Hit | Batch]]:
         if code in RULES:
             raise ValueError(f"two rules of code {code}")
         summary, _, doc = inspect.cleandoc(check.__doc__ or "").partition("\n\n")

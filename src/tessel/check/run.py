@@ -9,7 +9,7 @@ from typing import Any, TextIO
 
 from . import rules  # noqa: F401 - registers the rules
 from .document import Document
-from .findings import FILE, Finding, Hit, listing, shorten
+from .findings import FILE, Batch, Finding, Hit, listing, shorten
 from .registry import OUTLINE, READING, rules_of
 
 __all__ = ["check_netlist", "check_outline", "check_reading", "check_text", "read_source"]
@@ -21,24 +21,30 @@ def _finding(code: str, hit: Hit) -> Finding:
                    hit.subckt, hit.instance, hit.net, hit.fix)
 
 
-def _capped(code: str, hits: Iterable[Hit], limit: int | None) -> Iterator[Finding]:
+def _capped(code: str, hits: Iterable[Hit | Batch], limit: int | None) -> Iterator[Finding]:
     """The findings of `hits`; past `limit`, one finding that says how many more there are."""
     first: Hit | None = None
     lines: list[int] = []
-    more = 0
-    for k, hit in enumerate(hits):
-        if limit is None or k < limit:
-            yield _finding(code, hit)
-            continue
-        if first is None:
-            first = hit
-        if len(lines) < 6:
-            lines.append(hit.where.line)
-        more += 1
+    shown = more = 0
+    for found in hits:
+        items, make = (found.items, found.hit) if isinstance(found, Batch) else ((found,), None)
+        for k, item in enumerate(items):
+            if limit is None or shown < limit:
+                shown += 1
+                yield _finding(code, make(item) if make else item)
+            elif len(lines) < 6:
+                hit = make(item) if make else item
+                if first is None:
+                    first = hit
+                lines.append(hit.where.line)
+                more += 1
+            else:  # the rest are only counted
+                more += len(items) - k
+                break
     if first is not None:
-        shown = listing(map(str, lines[:5]), 5) + (f" ... and {more - 5} more" if more > 5 else "")
+        where = listing(map(str, lines[:5]), 5) + (f" ... and {more - 5} more" if more > 5 else "")
         yield _finding(code, first._replace(
-            message=f"{more} more {code} findings in this file (lines {shown}) are not shown one by "
+            message=f"{more} more {code} findings in this file (lines {where}) are not shown one by "
             f"one: the first {limit} are"))
 
 
@@ -90,9 +96,14 @@ def check_text(text: str, path: str | Path | None = None, *, params: Mapping[str
 
         doc.reading = Reading(doc)
         doc.reading.error  # noqa: B018 - computed now
-    findings = check_outline(doc)
-    if reading:
-        findings = sorted(findings + check_reading(doc), key=Finding.sort_key)
+    try:
+        findings = check_outline(doc)
+        if reading:
+            findings = sorted(findings + check_reading(doc), key=Finding.sort_key)
+    finally:
+        # The reading refers to its document: left on it, the pair would wait, outline and
+        # all, for the cyclic collector.
+        doc.reading = None
     return findings
 
 def read_source(source: str | Path | io.TextIOBase | TextIO) -> tuple[str | None, list[Finding]]:

@@ -20,6 +20,7 @@ class Setting(NamedTuple):
     metre: str
     bracket: str
     error: str
+    micrometres: float | None
     @property
     def word(self) -> Word: ...
 

@@ -1,23 +1,20 @@
-"""Rules on the nets of each subcircuit, as the reader connects them (`subckt_nets`)."""
+"""Rules on the nets of each subcircuit, as the reader connects them (`subckt_nets`, walked
+once per document: `Document.net_tallies`)."""
 
 from __future__ import annotations
 
 from collections.abc import Iterator
 from functools import partial
 
-from tessel.core._outline import Element, Net, Subckt
+from tessel.core._outline import Net, Subckt
 
 from ..document import Document
-from ..findings import Hit, listing
+from ..findings import Batch, Hit, listing
 from ..registry import ERROR, WARNING, rule
 
 
 def _closed(doc: Document) -> Iterator[tuple[int, Subckt]]:
     return ((k, s) for k, s in enumerate(doc.outline.subckts) if s.end is not None)
-
-
-def _nets(doc: Document) -> Iterator[tuple[Subckt, tuple[Net, ...]]]:
-    return ((s, doc.nets(k)) for k, s in _closed(doc))
 
 
 @rule("TS105", WARNING)
@@ -42,7 +39,7 @@ def instance_defined_twice(doc: Document) -> Iterator[Hit]:
 
 
 @rule("TS106", WARNING)
-def one_terminal_net(doc: Document) -> Iterator[Hit]:
+def one_terminal_net(doc: Document) -> Iterator[Batch]:
     """A net with a single terminal that is not a declared port.
 
     Why: the reader makes it an external port under its own name, which is usually a
@@ -53,14 +50,14 @@ def one_terminal_net(doc: Document) -> Iterator[Hit]:
     Fix: correct the net's name, or declare it as a port on the ``.subckt`` line.
     """
     elements = doc.outline.elements
-    for s, nets in _nets(doc):
-        declared = {p.text for p in s.ports}
-        for net in nets:
-            if len(net.terminals) == 1 and net.name not in declared:
-                yield Hit(net.terminals[0], f"net {net.name!r} of subcircuit {s.name.text!r} has one "
-                          "terminal and is no declared port, so it becomes an external port (a misspelt "
-                          "net?)", subckt=s.name.text, instance=elements[net.elements[0]].name.text,
-                          net=net.name)
+
+    def hit(s: Subckt, net: Net) -> Hit:
+        return Hit(net.terminals[0], f"net {net.name!r} of subcircuit {s.name.text!r} has one terminal "
+                   "and is no declared port, so it becomes an external port (a misspelt net?)",
+                   subckt=s.name.text, instance=elements[net.elements[0]].name.text, net=net.name)
+
+    for tally in doc.net_tallies:
+        yield Batch(tally.single, partial(hit, tally.subckt))
 
 
 @rule("TS107", WARNING)
@@ -75,31 +72,20 @@ def unused_port(doc: Document) -> Iterator[Hit]:
 
     Fix: connect it, or remove it from the ``.subckt`` line.
     """
-    for s, nets in _nets(doc):
+    for tally in doc.net_tallies:
+        s = tally.subckt
         if not s.elements:
             continue  # a black box: the reader leaves it out of the result
-        used = {net.name for net in nets}
+        reported: set[str] = set()
         for port in s.ports:
-            if port.text not in used:
-                used.add(port.text)
+            if port.text not in tally.ports and port.text not in reported:
+                reported.add(port.text)
                 yield Hit(port, f"port {port.text!r} of subcircuit {s.name.text!r} is not used by any "
                           "element", subckt=s.name.text, net=port.text)
 
 
-# Messages that list every terminal: made only for the findings shown.
-def _on_port(net: Net, s: Subckt) -> str:
-    return (f"port {net.name!r} of subcircuit {s.name.text!r} has {len(net.terminals)} terminals "
-            f"(lines {listing(str(w.line) for w in net.terminals)}); only the last one is kept")
-
-
-def _too_many(net: Net, s: Subckt, elements: tuple[Element, ...]) -> str:
-    return (f"net {net.name!r} of subcircuit {s.name.text!r} joins {len(net.terminals)} terminals (of "
-            f"{listing(repr(elements[k].name.text) for k in net.elements)}): the reader refuses a net "
-            "of more than two")
-
-
 @rule("TS108", WARNING)
-def port_with_several_terminals(doc: Document) -> Iterator[Hit]:
+def port_with_several_terminals(doc: Document) -> Iterator[Batch]:
     """Several terminals on one declared port.
 
     Why: the reader records only the last one; the others are dropped.
@@ -110,17 +96,21 @@ def port_with_several_terminals(doc: Document) -> Iterator[Hit]:
     ports to do so.
     """
     elements = doc.outline.elements
-    for s, nets in _nets(doc):
-        declared = {p.text for p in s.ports}
-        for net in nets:
-            ends = net.terminals
-            if net.name in declared and len(ends) > 1:
-                yield Hit(ends[-1], partial(_on_port, net, s), subckt=s.name.text,
-                          instance=elements[net.elements[-1]].name.text, net=net.name)
+
+    def hit(s: Subckt, net: Net) -> Hit:
+        ends = net.terminals
+        lines = listing((str(w.line) for w in ends), count=len(ends))
+        return Hit(ends[-1], f"port {net.name!r} of subcircuit {s.name.text!r} has {len(ends)} terminals "
+                   f"(lines {lines}); only the last one is kept", subckt=s.name.text,
+                   instance=elements[net.elements[-1]].name.text, net=net.name)
+
+    for tally in doc.net_tallies:
+        shared = [net for net in tally.ports.values() if len(net.terminals) > 1]
+        yield Batch(shared, partial(hit, tally.subckt))
 
 
 @rule("TS120", ERROR, fatal=True)
-def net_with_many_terminals(doc: Document) -> Iterator[Hit]:
+def net_with_many_terminals(doc: Document) -> Iterator[Batch]:
     """A net that joins three or more terminals.
 
     Why: the reader refuses the netlist ("Net ... is connected to more than two ports"): a
@@ -132,10 +122,12 @@ def net_with_many_terminals(doc: Document) -> Iterator[Hit]:
     coupler).
     """
     elements = doc.outline.elements
-    for s, nets in _nets(doc):
-        declared = {p.text for p in s.ports}
-        for net in nets:
-            if len(net.terminals) < 3 or net.name in declared:
-                continue
-            yield Hit(net.terminals[2], partial(_too_many, net, s, elements), subckt=s.name.text,
-                      instance=elements[net.elements[2]].name.text, net=net.name)
+
+    def hit(s: Subckt, net: Net) -> Hit:
+        names = listing((repr(elements[k].name.text) for k in net.elements), count=len(net.elements))
+        return Hit(net.terminals[2], f"net {net.name!r} of subcircuit {s.name.text!r} joins "
+                   f"{len(net.terminals)} terminals (of {names}): the reader refuses a net of more than two",
+                   subckt=s.name.text, instance=elements[net.elements[2]].name.text, net=net.name)
+
+    for tally in doc.net_tallies:
+        yield Batch(tally.crowded, partial(hit, tally.subckt))

@@ -18,11 +18,26 @@ from ..registry import ERROR, OUTLINE, READING, RULES, WARNING, rule
 __all__ = ["Reading"]
 
 
+def _untraced(error: BaseException) -> BaseException:
+    """`error` and the errors it was raised from or during, without their tracebacks: their
+    frames hold the document in a cycle that only the collector would free, the outline
+    with it."""
+    pending, seen = [error], set()
+    while pending:
+        e = pending.pop()
+        if id(e) not in seen:
+            seen.add(id(e))
+            e.__traceback__ = None
+            pending += [c for c in (e.__cause__, e.__context__) if c is not None]
+    return error
+
+
 class Reading:
     """A document read as `parse_oc_spice` reads it, with the active PDK."""
 
     def __init__(self, doc: Document) -> None:
         self.doc = doc
+        self._ports: dict[str, tuple[str, ...] | None] = {}
 
     @cached_property
     def error(self) -> BaseException | None:
@@ -37,12 +52,17 @@ class Reading:
                 parse_oc_spice(io.StringIO(doc.text), settings_keymap=doc.settings_keymap,
                                component_map=doc.component_map, **doc.params)
             except Exception as e:  # noqa: BLE001 - every refusal is a finding
-                return e
+                return _untraced(e)
         return None
 
     def ports(self, component: str) -> tuple[str, ...] | None:
         """The ports of `component` (as recorded, after the component map), in the order of an
         element's nets, as the reader finds them; None when it knows none."""
+        if component not in self._ports:
+            self._ports[component] = self._look_up(component)
+        return self._ports[component]
+
+    def _look_up(self, component: str) -> tuple[str, ...] | None:
         from tessel.core import spiceread
 
         try:
@@ -103,7 +123,7 @@ _HINTS = 5  # at most this many unknown components in a file get a "did you mean
 
 
 def _instances(elements: list[Element]) -> str:
-    return listing(repr(e.name.text) for e in elements)
+    return listing((repr(e.name.text) for e in elements), count=len(elements))
 
 
 @rule("TS121", ERROR, phase=READING, fatal=True)

@@ -1,4 +1,5 @@
-"""Rules on setting values, from what the reader makes of each (the outline's Setting facts)."""
+"""Rules on setting values, from what the reader makes of each (the outline's Setting facts,
+walked once per document: `Document.settings`)."""
 
 from __future__ import annotations
 
@@ -9,17 +10,6 @@ from tessel.core._outline import Element, Setting
 from ..document import Document
 from ..findings import FILE, Hit
 from ..registry import ERROR, WARNING, rule
-
-
-def _settings(doc: Document) -> Iterator[tuple[Setting, Element | None, str]]:
-    """(setting, element or None, subcircuit name) of every setting the reader evaluates."""
-    subckts = doc.outline.subckts
-    for s in subckts:
-        for setting in s.settings:
-            yield setting, None, s.name.text
-    for e in doc.outline.elements:
-        for setting in e.settings:
-            yield setting, e, subckts[e.subckt].name.text
 
 
 def _names(element: Element | None) -> str | None:
@@ -41,7 +31,7 @@ def no_scale_suffix(doc: Document) -> Iterator[Hit]:
 
     Fix: write the number in the unit the component expects, with p, n, u or m at most.
     """
-    for setting, element, subckt in _settings(doc):
+    for setting, element, subckt in doc.settings:
         unit = setting.unit
         if unit and unit.isascii() and unit.isalpha() and not setting.scaled:
             yield Hit(setting.value, f"{setting.word.text}: {unit!r} is no scale suffix the reader "
@@ -62,10 +52,10 @@ def taken_for_metres(doc: Document) -> Iterator[Hit]:
     Fix: write lengths with their suffix (``0.5u``); write other small values so that they
     fall outside the window, or expect them converted.
     """
-    for setting, element, subckt in _settings(doc):
-        if setting.kind == "number" and not setting.unit and setting.metre == "converted":
+    for setting, element, subckt in doc.settings_of("number"):
+        if not setting.unit and setting.metre == "converted":
             yield Hit(setting.value, f"{setting.word.text} is taken for metres by the metre rule and "
-                      f"becomes {(setting.number or 0.0) * 1e6!r}; a length is better written with its scale "
+                      f"becomes {setting.micrometres!r}; a length is better written with its scale "
                       "suffix", subckt=subckt, instance=_names(element))
 
 
@@ -80,11 +70,11 @@ def suffix_left_in_metres(doc: Document) -> Iterator[Hit]:
 
     Fix: write the length in micrometres without a suffix (``length=10000``).
     """
-    for setting, element, subckt in _settings(doc):
-        if setting.kind == "number" and setting.scaled and setting.metre == "above":
+    for setting, element, subckt in doc.settings_of("number"):
+        if setting.scaled and setting.metre == "above":
             yield Hit(setting.value, f"{setting.word.text} is {setting.number!r}, too large for the "
                       "metre rule, so it is not converted to micrometres: as a length it stays "
-                      f"{setting.number!r} where {(setting.number or 0.0) * 1e6:g} micrometres were likely meant",
+                      f"{setting.number!r} where {setting.micrometres:g} micrometres were likely meant",
                       subckt=subckt, instance=_names(element))
 
 
@@ -100,8 +90,8 @@ def unresolved_name(doc: Document) -> Iterator[Hit]:
     Fix: give the parameter (``tessel spice --param arm=10``), or set it on the ``.subckt``
     line.
     """
-    for setting, element, subckt in _settings(doc):
-        if setting.kind == "unresolved" and setting.text not in doc.parameters(element):
+    for setting, element, subckt in doc.settings_of("unresolved"):
+        if setting.text not in doc.parameters(element):
             yield Hit(setting.value, f"{setting.word.text}: no parameter is named {setting.text!r}, so "
                       "the value is None until it is given when the circuit is called",
                       subckt=subckt, instance=_names(element))
@@ -117,8 +107,7 @@ def unused_parameter(doc: Document) -> Iterator[Hit]:
 
     Fix: remove it, or correct its name.
     """
-    used = {setting.text for setting, _, _ in _settings(doc)
-            if setting.kind in ("literal", "unresolved", "invalid")}
+    used = {setting.text for setting, _, _ in doc.settings_of("literal", "unresolved", "invalid")}
     for name in doc.params:
         if name not in used:
             yield Hit(FILE, f"parameter {name!r} is given but no single-quoted value names it")
@@ -134,12 +123,11 @@ def several_equals(doc: Document) -> Iterator[Hit]:
 
     Fix: write one key, one ``=`` and the value: ``length=10``.
     """
-    for setting, element, subckt in _settings(doc):
-        if setting.kind == "refused":
-            count = setting.parts - 1
-            yield Hit(setting.word, f"the reader refuses it ({setting.error}): {setting.word.text!r} "
-                      f"holds {count} '='; a setting is one key, one '=' and its value, as in length=10",
-                      subckt=subckt, instance=_names(element))
+    for setting, element, subckt in doc.settings_of("refused"):
+        count = setting.parts - 1
+        yield Hit(setting.word, f"the reader refuses it ({setting.error}): {setting.word.text!r} "
+                  f"holds {count} '='; a setting is one key, one '=' and its value, as in length=10",
+                  subckt=subckt, instance=_names(element))
 
 
 @rule("TS118", ERROR, fatal=True)
@@ -152,8 +140,8 @@ def invalid_literal(doc: Document) -> Iterator[Hit]:
 
     Fix: quote a parameter name or a Python literal (``'arm'``, ``'[1, 2]'``).
     """
-    for setting, element, subckt in _settings(doc):
-        if setting.kind == "invalid" and setting.text not in doc.parameters(element):
+    for setting, element, subckt in doc.settings_of("invalid"):
+        if setting.text not in doc.parameters(element):
             yield Hit(setting.value, f"the reader refuses it ({setting.error}): a single-quoted value "
                       "is a parameter's name or a Python literal", subckt=subckt, instance=_names(element))
 
@@ -168,7 +156,7 @@ def unclosed_bracket(doc: Document) -> Iterator[Hit]:
 
     Fix: close the bracket.
     """
-    for setting, element, subckt in _settings(doc):
-        if setting.kind == "text" and setting.bracket:
+    for setting, element, subckt in doc.settings_of("text"):
+        if setting.bracket:
             yield Hit(setting.value, f"{setting.word.text}: the {setting.bracket!r} is never closed, so "
                       f"the value stays the text {setting.text!r}", subckt=subckt, instance=_names(element))
