@@ -92,6 +92,13 @@ def test_nan_keeps_its_sign():
     assert math.isnan(spiceread._parse_value("NaNm"))
 
 
+@pytest.mark.parametrize(("first", "second"), [("0", "-0"), ("-0", "0"), ("nan", "-nan"), ("-nan", "nan")])
+def test_a_number_read_after_its_twin_keeps_its_sign(first, second):
+    # Recurring numbers share one float: 0.0 == -0.0 must not make them one.
+    a, b = spiceread._parse_value(first), spiceread._parse_value(second)
+    assert math.copysign(1.0, a) != math.copysign(1.0, b)
+
+
 @pytest.mark.parametrize(
     ("value", "expected"),
     [

@@ -57,7 +57,7 @@ public:
     // Nets with one terminal become ports (after the declared ones), nets
     // with two a connection; more is a ParseError.
     nb::dict connections(const nb::dict &ports, IrView &ir, const SubcktView &subckt) const {
-        nb::dict connections = new_dict();
+        nb::dict connections = presized_dict(order_.size());
         for (std::uint32_t net : order_) {
             const Terminals &t = terminals_[net];
             if (!t.more.empty()) {
@@ -206,8 +206,10 @@ private:
 // One subcircuit's flat netlist, built child by child.
 class FlatNetlist {
 public:
-    FlatNetlist(IrView &ir, const SubcktView &subckt, const nb::dict &keymap, Route &route, PatchWatch *watch)
-        : ir_(ir), subckt_(subckt), keymap_(keymap), route_(route), watch_(watch), ports_of_(route) {
+    FlatNetlist(IrView &ir, const SubcktView &subckt, const nb::dict &keymap, Route &route,
+                InstancePorts &instance_ports, PatchWatch *watch)
+        : ir_(ir), subckt_(subckt), keymap_(keymap), route_(route), watch_(watch), ports_of_(route),
+          instance_ports_(instance_ports) {
         std::vector<std::uint32_t> ids;
         ir.declared_ports(subckt, ids);
         for (std::uint32_t id : ids) {
@@ -239,7 +241,7 @@ public:
             bool named = false;
             nb::object port = port_name(item_ports, static_cast<Py_ssize_t>(i), route_, named);
             if (watch_) watch_->terminal(child.component, port, named);
-            nb::object instance_port = join_instance_port(name, port);
+            nb::object instance_port = instance_ports_.join(name, port);
             const std::uint32_t net = child.nets[i];
             if (net < declared_.size() && declared_[net]) {
                 nb::object port_name = ir_.net_name(net);
@@ -267,8 +269,9 @@ private:
     Route &route_;
     PatchWatch *watch_;
     ComponentPorts ports_of_;
+    InstancePorts &instance_ports_;
     std::vector<bool> declared_;  // by net number
-    nb::dict ports_ = new_dict(), instances_ = new_dict(), placements_ = new_dict();
+    nb::dict ports_ = new_dict(), instances_ = presized_dict(subckt_.children), placements_ = new_dict();
     InternalNets internal_;
     DroppedTerminals dropped_;
 };
@@ -286,8 +289,8 @@ void noting(IrView &ir, text::Position where, F &&body) {
 }
 
 nb::object flat_netlist(IrView &ir, const SubcktView &subckt, const nb::dict &keymap, Route &route,
-                        PatchWatch *watch = nullptr) {
-    FlatNetlist netlist(ir, subckt, keymap, route, watch);
+                        InstancePorts &instance_ports, PatchWatch *watch = nullptr) {
+    FlatNetlist netlist(ir, subckt, keymap, route, instance_ports, watch);
     Child child;
     for (std::size_t k = 0; k < subckt.children; ++k) {
         ir.child(subckt, k, child);
@@ -306,6 +309,7 @@ nb::object recursive_netlist(IrView &ir, const nb::dict &keymap, nb::handle comm
                              PythonIr &&python_ir, bool own) {
     nb::dict nets = new_dict();
     PatchWatch watch;
+    InstancePorts instance_ports;
     const std::size_t count = ir.subckt_count();
     SubcktView subckt;
     for (std::size_t k = 0; k < count; ++k) {
@@ -313,7 +317,7 @@ nb::object recursive_netlist(IrView &ir, const nb::dict &keymap, nb::handle comm
         if (subckt.children == 0) continue;
         nb::object netlist;
         if (route.own(Name::_netlist_from_subckt)) {
-            netlist = flat_netlist(ir, subckt, keymap, route, own ? &watch : nullptr);
+            netlist = flat_netlist(ir, subckt, keymap, route, instance_ports, own ? &watch : nullptr);
         } else {
             own = false;  // the netlist is not ours to judge
             auto [records, record] = python_ir(subckt);
@@ -338,7 +342,7 @@ nb::object recursive_netlist(IrView &ir, const nb::dict &keymap, nb::handle comm
         nb::object placements = get_item(get_item(nets, name), placements_key);
         checked(PyObject_SetItem(get_item(built, name).ptr(), placements_key, placements.ptr()));
     }
-    nb::dict reversed = new_dict();
+    nb::dict reversed = presized_dict(static_cast<std::size_t>(PyList_GET_SIZE(names.ptr())));
     for (Py_ssize_t i = PyList_GET_SIZE(names.ptr()); i-- > 0;) {
         nb::handle name = PyList_GET_ITEM(names.ptr(), i);
         set_item(reversed, name, get_item(built, name));
@@ -386,7 +390,8 @@ nb::object netlist_from_subckt(nb::handle ir, nb::handle subckt, nb::handle sett
     RecordIrView view(ir, notes, route);
     SubcktView view_of_subckt;
     view.describe(subckt, view_of_subckt);
-    return flat_netlist(view, view_of_subckt, keymap, route);
+    InstancePorts instance_ports;
+    return flat_netlist(view, view_of_subckt, keymap, route, instance_ports);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 // after the interpreter is gone.  Besides these, the process keeps the
 // module's namespace and its own objects as loaded (`scope()`,
 // module.cpp), the types of the line streams (lines.cpp), and `warnings.warn`
-// with the name "add_note" (common/warnings.cpp).
+// with the name "add_note" (common/warnings.cpp), and the floats of recent
+// setting values and coordinates (`shared_float`, `micrometres_of`, values.cpp).
 #pragma once
 
 #include <cstddef>

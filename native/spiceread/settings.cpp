@@ -17,6 +17,7 @@
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "spiceread/module.hpp"
+#include "spiceread/values.hpp"
 #include "text/number.hpp"
 
 namespace tessel::spiceread {
@@ -28,7 +29,7 @@ namespace {
 // product of its own.
 nb::object to_micrometres(PyObject *v) {
     if (PyFloat_CheckExact(v) || Py_TYPE(v)->tp_as_number->nb_multiply == PyFloat_Type.tp_as_number->nb_multiply)
-        return new_float(text::shift_decimal(PyFloat_AS_DOUBLE(v), text::kMicrometresShift));
+        return nb::borrow(micrometres_of(PyFloat_AS_DOUBLE(v)));
     nb::object factor = new_float(1e6);
     return checked(PyNumber_Multiply(v, factor.ptr()));
 }

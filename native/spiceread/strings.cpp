@@ -37,6 +37,16 @@ nb::object join_instance_port(nb::handle name_object, nb::handle port_object) {
     return result;
 }
 
+nb::object InstancePorts::join(nb::handle name, nb::handle port) {
+    if (!PyUnicode_CheckExact(name.ptr()) || !PyUnicode_CheckExact(port.ptr())) return join_instance_port(name, port);
+    const auto key = reinterpret_cast<std::uintptr_t>(name.ptr()) * 0x9E3779B97F4A7C15ull ^
+                     reinterpret_cast<std::uintptr_t>(port.ptr());
+    Slot &slot = slots_[(key >> 4) & (kSlots - 1)];
+    if (!slot.name.is(name) || !slot.port.is(port))
+        slot = {nb::borrow(name), nb::borrow(port), join_instance_port(name, port)};
+    return slot.joined;
+}
+
 bool has_one_comma(PyObject *text) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     if (PyUnicode_IS_ASCII(text)) {

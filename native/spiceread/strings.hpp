@@ -2,6 +2,9 @@
 // ("R1,minus").
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -17,6 +20,21 @@ nb::object positional_port(Py_ssize_t i);
 
 // `f"{name},{port}"`, in one allocation when both are exact str.
 nb::object join_instance_port(nb::handle name, nb::handle port);
+
+// `join_instance_port` for the terminals of one reading: the instance names
+// of one subcircuit (X1, R2, ...) recur in the next with the same port names,
+// so a pair of str objects seen lately gets the text made for it then.
+class InstancePorts {
+public:
+    nb::object join(nb::handle name, nb::handle port);
+
+private:
+    struct Slot {
+        nb::object name, port, joined;  // the pair is held: its addresses stay its own
+    };
+    static constexpr std::size_t kSlots = 4096;
+    std::unique_ptr<Slot[]> slots_{new Slot[kSlots]};
+};
 
 // Python's `a, b = text.split(",")` on an instance port: the two parts, or
 // the ValueError (or, for a non-text, the AttributeError) that line raises.

@@ -8,6 +8,8 @@
 // an error.
 #include "spiceread/values.hpp"
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -18,12 +20,63 @@
 #include "common/warnings.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/process.hpp"
+#include "text/number.hpp"
 #include "text/value.hpp"
 
 namespace tessel::spiceread {
 
+namespace {
+
+// Float objects made lately, one per key: the same width, length or
+// rotation recurs thousands of times in a netlist.  Direct-mapped on the
+// key's bits.
+class RecentFloats {
+public:
+    template <typename Make>
+    nb::handle get(double key, Make &&make) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &key, sizeof bits);
+        Slot &slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+        if (!slot.number.is_valid() || slot.bits != bits) {
+            slot.number = new_float(make(key));
+            slot.bits = bits;
+        }
+        return slot.number;
+    }
+
+private:
+    static constexpr int kBits = 12;
+    struct Slot {
+        std::uint64_t bits = 0;
+        nb::object number;
+    };
+    Slot slots_[std::size_t{1} << kBits];
+};
+
+// Both live for the process (process.hpp) and are never destroyed: their
+// objects would be released after the interpreter is gone.
+RecentFloats &recent_numbers() {
+    static RecentFloats *const floats = new RecentFloats;
+    return *floats;
+}
+
+RecentFloats &recent_micrometres() {
+    static RecentFloats *const floats = new RecentFloats;
+    return *floats;
+}
+
+}  // namespace
+
+nb::handle shared_float(double value) {
+    return recent_numbers().get(value, [](double v) { return v; });
+}
+
+nb::handle micrometres_of(double metres) {
+    return recent_micrometres().get(metres, [](double m) { return text::shift_decimal(m, text::kMicrometresShift); });
+}
+
 nb::handle Value::get() {
-    if (is_number_ && !object_.is_valid()) object_ = new_float(number_.value);
+    if (is_number_ && !object_.is_valid()) object_ = nb::borrow(shared_float(number_.value));
     return object_.is_valid() ? nb::handle(object_) : nb::handle(Py_None);
 }
 

@@ -39,6 +39,12 @@ private:
     bool is_number_ = false;
 };
 
+// The float object of `value`, shared with the other uses of that value lately.
+nb::handle shared_float(double value);
+// The float of a length in `metres` in micrometres, from its shortest
+// digits moved six places (rounded once); shared likewise.
+nb::handle micrometres_of(double metres);
+
 // `_parse_value(value, **kwargs)` on the UTF-8 text of a value, through
 // `route` (a replaced `_parse_value` or `_eval` is called with host objects).
 // `kwargs` is a dict, only read; a ParseWarning names the statement `where`.
