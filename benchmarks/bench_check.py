@@ -20,16 +20,14 @@ from __future__ import annotations
 
 import argparse
 import gc
-import json
 import os
-import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
-from bench_spiceread import generate  # noqa: E402
+from bench_spiceread import generate, run_probe  # noqa: E402
 
 from tessel.check import check_netlist, check_text  # noqa: E402
 
@@ -41,18 +39,13 @@ from pathlib import Path
 from tessel.check import check_netlist
 import tessel.core.spiceread as sr
 
-def rss(field):
-    for line in open("/proc/self/status"):
-        if line.startswith(field):
-            return int(line.split()[1]) * 1024
 path, which = Path(sys.argv[1]), sys.argv[2]
 sr.parse_oc_spice(Path(sys.argv[3]))  # imports sax, fills the port cache
 warnings.simplefilter("ignore")
 run = {"check": lambda: check_netlist(path), "spice": lambda: sr.parse_oc_spice(path)}[which]
 gc.collect()
 before = rss("VmRSS:")
-with open("/proc/self/clear_refs", "w") as f:
-    f.write("5")
+reset_peak()
 result = run()
 print(json.dumps({"peak": rss("VmHWM:") - before}))
 """
@@ -66,11 +59,8 @@ def cpu(fn) -> float:
 
 
 def peak(path: Path, which: str) -> int | None:
-    if not os.path.exists("/proc/self/clear_refs"):
-        return None
-    done = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path), which, str(EXAMPLE)],
-                          capture_output=True, text=True, check=True, env={**os.environ, "TESSEL_PDK": "generic"})
-    return json.loads(done.stdout)["peak"]
+    measured = run_probe(MEMORY_PROBE, path, which, EXAMPLE, env={**os.environ, "TESSEL_PDK": "generic"})
+    return None if measured is None else measured["peak"]
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -160,25 +160,43 @@ def interleaved(steps: dict[str, Callable[[], Any]], repeat: int) -> dict[str, t
     return times
 
 
-# Runs in a fresh process: the peak resident memory of one reading, against
-# the memory its result holds once the reading is over.
+# What a probe run in a fresh process starts with: the kernel's resident
+# memory, and a reset of its peak.
+PROBE_PRELUDE = r"""
+def rss(field):
+    for line in open("/proc/self/status"):
+        if line.startswith(field):
+            return int(line.split()[1]) * 1024
+
+def reset_peak():
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")
+"""
+
+
+def run_probe(probe: str, *args: object, env: dict[str, str] | None = None) -> dict[str, int] | None:
+    """The JSON that `probe` prints, run in a fresh process; None where peaks cannot be reset."""
+    if not os.path.exists("/proc/self/clear_refs"):
+        return None
+    done = subprocess.run([sys.executable, "-c", PROBE_PRELUDE + probe, *map(str, args)],
+                          capture_output=True, text=True, check=True, env=env)
+    return json.loads(done.stdout)
+
+
+# The peak resident memory of one reading, against the memory its result
+# holds once the reading is over.
 MEMORY_PROBE = r"""
 import gc, json, os, sys
 from pathlib import Path
 import tessel.core.spiceread as sr
 
-def rss(field):
-    for line in open("/proc/self/status"):
-        if line.startswith(field):
-            return int(line.split()[1]) * 1024
 path, which = Path(sys.argv[1]), sys.argv[2]
 sr.parse_oc_spice(Path(sys.argv[3]))  # imports sax, fills the port cache
 read = {"parse_oc_spice": lambda: sr.parse_oc_spice(path),
         "_parse_oc_spice_into_ir": lambda: sr._parse_oc_spice_into_ir(path, {})}[which]
 gc.collect()
 before = rss("VmRSS:")
-with open("/proc/self/clear_refs", "w") as f:
-    f.write("5")  # resets the peak
+reset_peak()
 result = read()
 peak = rss("VmHWM:")
 gc.collect()
@@ -188,11 +206,7 @@ print(json.dumps({"peak": peak - before, "result": held - before}))
 
 
 def memory(path: Path, small: Path, which: str) -> dict[str, int] | None:
-    if not os.path.exists("/proc/self/clear_refs"):
-        return None
-    done = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path), which, str(small)],
-                          capture_output=True, text=True, check=True)
-    return json.loads(done.stdout)
+    return run_probe(MEMORY_PROBE, path, which, small)
 
 
 def main(argv: list[str] | None = None) -> int:
