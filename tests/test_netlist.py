@@ -411,6 +411,27 @@ def test_reading_gives_what_the_steps_give_on_their_own(text, keymap):
     assert all(list(s) == sorted(s) for s in settings)
 
 
+def test_python_code_in_a_patch_keeps_its_place_among_the_steps_of_assembly(monkeypatch):
+    # A parameter's value whose product runs Python code is patched where the
+    # assembly reaches its element, between the location steps, never earlier.
+    seen = []
+
+    class Metres(float):
+        def __mul__(self, other):
+            seen.append("multiply")
+            return float(self) * other
+
+    def location(comment):
+        seen.append("location")
+        return {}
+
+    monkeypatch.setattr(sr, "_parse_location_comment", location)
+    text = ".subckt top a\nR1 a m r='p' $ location=(1,2)\nR2 m b r='p' $ location=(3,4)\n.ends\n"
+    read = sr.parse_oc_spice(io.StringIO(text), p=Metres(1e-6))
+    assert seen == ["multiply", "location"] * 2
+    assert read["top"]["instances"]["R2"]["settings"] == {"r": 1e-6 * 1e6}
+
+
 def test_reading_leaves_an_ir_from_a_replaced_builder_alone(monkeypatch):
     ir = IR()
     sub = ir.subckt("sub", [], [("R1", "resistor", ["a", "b"], {"w": 1e-6})], {"l": 2e-6})

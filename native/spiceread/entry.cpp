@@ -38,12 +38,12 @@ struct Reading {
 
 // `_parse_into_ir(_iter_relevant_lines(content), component_map, **kwargs)`.
 Reading read_text(nb::handle name, nb::handle content, const nb::dict &component_map, nb::handle kwargs,
-                  Route &route) {
+                  Route &route, const nb::dict *netlist_keymap) {
     RelevantLines lines = relevant_lines(content, route);
     if (!route.own(Name::_parse_into_ir))
         return Reading::of_pair(
             call_with_kwargs(route.get(Name::_parse_into_ir), {lines.object(), component_map}, kwargs));
-    return {build_ir(LineSource::of(name, lines), component_map, kwargs, route), {}, {}};
+    return {build_ir(LineSource::of(name, lines), component_map, kwargs, route, netlist_keymap), {}, {}};
 }
 
 // A text that does not decode says where: at the line of the first byte
@@ -86,8 +86,9 @@ bool is_path(nb::handle path_or_buf) {
            checked(PyObject_IsInstance(value, process().path_type.ptr()));
 }
 
-// `_parse_oc_spice_into_ir` itself.
-Reading read_netlist(nb::handle path_or_buf, const nb::dict &components, nb::handle kwargs, Route &route) {
+// `_parse_oc_spice_into_ir` itself; `netlist_keymap` as for `build_ir`.
+Reading read_netlist(nb::handle path_or_buf, const nb::dict &components, nb::handle kwargs, Route &route,
+                     const nb::dict *netlist_keymap = nullptr) {
     nb::object buf = nb::borrow(path_or_buf);
     bool close_buf = false;
     if (is_path(path_or_buf)) {
@@ -104,7 +105,7 @@ Reading read_netlist(nb::handle path_or_buf, const nb::dict &components, nb::han
             note_undecodable(error, name);
             throw;
         }
-        reading = read_text(name, without_bom(std::move(content)), components, kwargs, route);
+        reading = read_text(name, without_bom(std::move(content)), components, kwargs, route, netlist_keymap);
     } catch (...) {
         if (close_buf) close_quietly(buf);
         throw;
@@ -113,9 +114,12 @@ Reading read_netlist(nb::handle path_or_buf, const nb::dict &components, nb::han
     return reading;
 }
 
-// `_parse_oc_spice_into_ir(path_or_buf, component_map, **kwargs)`.
-Reading read_step(nb::handle path_or_buf, const nb::dict &components, nb::handle kwargs, Route &route) {
-    if (route.own(Name::_parse_oc_spice_into_ir)) return read_netlist(path_or_buf, components, kwargs, route);
+// `_parse_oc_spice_into_ir(path_or_buf, component_map, **kwargs)`, for the
+// netlist of `keymap`.
+Reading read_step(nb::handle path_or_buf, const nb::dict &components, nb::handle kwargs, Route &route,
+                  const nb::dict &keymap) {
+    if (route.own(Name::_parse_oc_spice_into_ir))
+        return read_netlist(path_or_buf, components, kwargs, route, &keymap);
     return Reading::of_pair(
         call_with_kwargs(route.get(Name::_parse_oc_spice_into_ir), {path_or_buf, components}, kwargs));
 }
@@ -147,7 +151,7 @@ nb::object parse_oc_spice(nb::handle path_or_buf, nb::handle settings_keymap, nb
     nb::dict components = dict_or_new(component_map);
 
     Route route;
-    nb::object result = netlist_step(read_step(path_or_buf, components, kwargs, route), keymap, route);
+    nb::object result = netlist_step(read_step(path_or_buf, components, kwargs, route, keymap), keymap, route);
     if (!result.is_none() && !PyDict_CheckExact(result.ptr()))
         raise_error(PyExc_TypeError, checked(PyUnicode_FromFormat("Expected dict, got %s", Py_TYPE(result.ptr())->tp_name)));
     return result;

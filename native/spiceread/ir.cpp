@@ -54,6 +54,7 @@ nb::object Ir::subckt_record(std::uint32_t index) {
 }
 
 nb::object Ir::to_python() {
+    if (settled) throw std::logic_error("the IR's element settings were patched for its netlist");
     CollectorPause pause;
     nb::dict ir = new_dict(), comments = new_dict();
     for (const text::Comment &c : netlist.comments) set_item(comments, new_int(c.id), str(c.text));

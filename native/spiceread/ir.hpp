@@ -25,10 +25,12 @@ struct Setting {
 
 // The settings of one record: items of `Ir::settings` in the order written
 // (a later key replaces an earlier one), or the object a replaced
-// `_get_ir_settings` returned, which stands as it is.
+// `_get_ir_settings` returned, which stands as it is, or (`settled`) the
+// element's settings as the netlist takes them, patched where they were read.
 struct SettingsRef {
     std::uint32_t begin = 0;
-    std::uint32_t size = 0;
+    std::uint32_t size : 31 = 0;
+    std::uint32_t settled : 1 = 0;
     nb::object dict;
 };
 
@@ -46,6 +48,9 @@ public:
     nb::dict component_map;
     std::vector<nb::object> keep;  // host objects that views of the IR point into
     StrCache strings;
+    // Set when element settings were settled as they were read: the IR then
+    // serves its own assembly only, and has no records to give.
+    bool settled = false;
 
     // The host string of a word of the IR.
     nb::object str(std::string_view word) { return strings.get(word); }

@@ -14,6 +14,7 @@
 #include "common/utf8.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/process.hpp"
+#include "spiceread/settings.hpp"
 #include "spiceread/values.hpp"
 
 namespace tessel::spiceread {
@@ -23,7 +24,10 @@ namespace {
 // The builder's own steps, evaluating the settings of each record.
 class Evaluator : public text::Steps {
 public:
-    Evaluator(Ir &ir, Route &route, nb::handle kwargs) : ir_(ir), route_(route), kwargs_(kwargs) {}
+    // `settle`: the keymap of the netlist that element settings are patched
+    // for as they are read, or null.
+    Evaluator(Ir &ir, Route &route, nb::handle kwargs, const nb::dict *settle = nullptr)
+        : ir_(ir), route_(route), kwargs_(kwargs), settle_(settle) {}
 
     bool is_identifier(std::string_view word) override { return tessel::is_identifier(word); }
 
@@ -38,7 +42,15 @@ public:
     void element_read(const text::Netlist &netlist, std::uint32_t index, const text::Words &words) override {
         const text::Element &element = netlist.elements[index];
         nb::handle kwargs = element_kwargs(element.parent);
-        ir_.element_settings.push_back(evaluate(words, kwargs, {&ir_.source, element.where}));
+        SettingsRef ref = evaluate(words, kwargs, {&ir_.source, element.where});
+        if (settle_) {
+            // Patched while they are at hand; the items are spent then.
+            if (nb::object dict = settle(ir_.items(ref), ref.size, *settle_)) {
+                ir_.settings.resize(ref.begin);
+                ref = {.settled = 1, .dict = std::move(dict)};
+            }
+        }
+        ir_.element_settings.push_back(std::move(ref));
     }
 
 protected:
@@ -63,8 +75,8 @@ private:
     // `_get_ir_settings(words, **kwargs)`.
     SettingsRef evaluate(const text::Words &words, nb::handle kwargs, const Where &where) {
         if (!route_.own(Name::_get_ir_settings))
-            return {0, 0, call_with_kwargs(route_.get(Name::_get_ir_settings), {list_of(words)}, kwargs)};
-        SettingsRef ref{static_cast<std::uint32_t>(ir_.settings.size()), 0, {}};
+            return {.dict = call_with_kwargs(route_.get(Name::_get_ir_settings), {list_of(words)}, kwargs)};
+        SettingsRef ref{.begin = static_cast<std::uint32_t>(ir_.settings.size())};
         read_settings(words, kwargs, route_, where, [this](std::string_view key, Value value) {
             ir_.settings.push_back({ir_.str(key), std::move(value)});
         });
@@ -87,8 +99,21 @@ private:
     }
 
     nb::handle kwargs_;
+    const nb::dict *settle_;
     std::vector<nb::object> overlays_;  // by subcircuit index
 };
+
+// The keymap to settle element settings with as they are read (see
+// `settles_while_reading`), or null.  Only while nothing the builder calls
+// runs Python code: the assembly's names are looked up before their first
+// use then, and nobody can tell.
+const nb::dict *settling(const nb::dict *netlist_keymap, Route &route) {
+    if (!netlist_keymap ||
+        !route.own({Name::_get_ir_settings, Name::_get_parent_id, Name::_parse_value, Name::_eval, Name::ast}) ||
+        !route.own({Name::_recursive_netlist_from_ir, Name::_netlist_from_subckt}))
+        return nullptr;
+    return settles_while_reading(*netlist_keymap, route) ? netlist_keymap : nullptr;
+}
 
 // The adapters of replaced steps: each step is the module's own, or the
 // replacement called with host objects and read back into views.
@@ -240,7 +265,8 @@ LineSource LineSource::of(nb::handle name, const RelevantLines &lines) {
     return of_lines(name, lines.lines);
 }
 
-std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb::handle kwargs, Route &route) {
+std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb::handle kwargs, Route &route,
+                             const nb::dict *netlist_keymap) {
     auto ir = std::make_unique<Ir>();
     ir->component_map = std::move(component_map);
     ir->source.name = lines.name.is_valid() ? nb::borrow(lines.name) : nb::object(nb::str("<stream>"));
@@ -262,7 +288,9 @@ std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb
         HostSteps steps(*ir, route, kwargs);
         scan(steps);
     } else {
-        Evaluator steps(*ir, route, kwargs);
+        const nb::dict *settle = settling(netlist_keymap, route);
+        ir->settled = settle != nullptr;
+        Evaluator steps(*ir, route, kwargs, settle);
         scan(steps);
     }
     return ir;

@@ -27,7 +27,10 @@ struct LineSource {
 };
 
 // `_parse_into_ir(lines, component_map, **kwargs)`, on the C++ road.
-// `kwargs` is only read.
-std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb::handle kwargs, Route &route);
+// `kwargs` is only read.  `netlist_keymap`: the settings keymap of the
+// netlist the IR is read for, when it goes to the module's own assembly
+// and nowhere else (the IR may then hold its element settings patched).
+std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb::handle kwargs, Route &route,
+                             const nb::dict *netlist_keymap = nullptr);
 
 }  // namespace tessel::spiceread

@@ -8,6 +8,11 @@ namespace tessel::spiceread {
 
 // --- the reading's own IR ---------------------------------------------------
 
+SettingsInput OwnIrView::settings_input(const SettingsRef &ref) {
+    if (ref.dict.is_valid()) return {nullptr, 0, ref.dict, ref.settled != 0};
+    return {ir_.items(ref), ref.size, {}};
+}
+
 OwnIrView::OwnIrView(Ir &ir) : ir_(ir) {
     for (const text::Record &r : ir.netlist.order)
         if (r.is_subckt) subckts_.push_back(r.index);
@@ -24,8 +29,7 @@ void OwnIrView::subckt(std::size_t k, SubcktView &out) {
     out.component = ir_.component(s.component);
     out.ports = ports_of(s);
     const SettingsRef &ref = ir_.subckt_settings[index];
-    out.settings = ref.dict.is_valid() ? SettingsInput{nullptr, 0, ref.dict}
-                                       : SettingsInput{ir_.items(ref), ref.size, {}};
+    out.settings = settings_input(ref);
     out.children = s.children.size;
     out.where = s.where;
     nets_.clear();
@@ -47,8 +51,7 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     const std::string_view *nets = ir_.netlist.words_of(e.nets);
     for (std::uint32_t n = 0; n < e.nets.size; ++n) out.nets.push_back(nets_.id(nets[n]));
     const SettingsRef &ref = ir_.element_settings[index];
-    out.settings = ref.dict.is_valid() ? SettingsInput{nullptr, 0, ref.dict}
-                                       : SettingsInput{ir_.items(ref), ref.size, {}};
+    out.settings = settings_input(ref);
     out.has_comment = !e.comment.empty();
     out.comment_utf8 = e.comment;
     out.comment.reset();

@@ -24,12 +24,16 @@ namespace tessel::spiceread {
 
 namespace {
 
+// Whether a float (or float subclass) object multiplies as a float does.
+bool float_product(PyObject *v) {
+    return PyFloat_CheckExact(v) || Py_TYPE(v)->tp_as_number->nb_multiply == PyFloat_Type.tp_as_number->nb_multiply;
+}
+
 // `v * 1e6` for a float (or float subclass) object taken for metres: its
 // shortest digits moved six places, rounded once, unless a subclass has a
 // product of its own.
 nb::object to_micrometres(PyObject *v) {
-    if (PyFloat_CheckExact(v) || Py_TYPE(v)->tp_as_number->nb_multiply == PyFloat_Type.tp_as_number->nb_multiply)
-        return nb::borrow(micrometres_of(PyFloat_AS_DOUBLE(v)));
+    if (float_product(v)) return nb::borrow(micrometres_of(PyFloat_AS_DOUBLE(v)));
     nb::object factor = new_float(1e6);
     return checked(PyNumber_Multiply(v, factor.ptr()));
 }
@@ -191,11 +195,32 @@ nb::object patch_own(const SettingsInput &settings, const nb::dict &settings_key
 }  // namespace
 
 nb::object patch_settings(const SettingsInput &settings, const nb::dict &settings_keymap, Route &route) {
+    // Settled only while the patch is the module's own, for the whole reading.
+    if (settings.settled) return settings.object;
     if (!route.own(Name::_patch_settings))
         return call(route.get(Name::_patch_settings), as_dict(settings), settings_keymap);
     // A record's settings are whatever it holds; the reading's own are a dict's items.
     if (settings.object.is_valid()) exact_dict(settings.object, "_patch_settings", "settings");
     return patch_own(settings, settings_keymap, route);
+}
+
+bool settles_while_reading(const nb::dict &settings_keymap, Route &route) {
+    if (!route.own({Name::_patch_settings, Name::_map_settings_keys, Name::_convert_um, Name::_is_probably_um}))
+        return false;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(settings_keymap.ptr(), &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key) || !PyUnicode_CheckExact(value)) return false;
+    return true;
+}
+
+nb::object settle(Setting *items, std::size_t size, const nb::dict &settings_keymap) {
+    for (std::size_t k = 0; k < size; ++k) {
+        if (items[k].value.is_number()) continue;
+        PyObject *v = items[k].value.get().ptr();
+        if (PyFloat_Check(v) && !float_product(v)) return {};
+    }
+    return map_items(items, sort_own_items(items, size), settings_keymap, true);
 }
 
 void def_map_settings_keys(nb::module_ &m, const char *name, const char *signature) {

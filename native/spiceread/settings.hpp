@@ -14,14 +14,27 @@ namespace tessel::spiceread {
 namespace nb = nanobind;
 
 // A record's settings as assembly gets them: items of the reading's own IR
-// (which the patch may reorder), or whatever object a record holds.
+// (which the patch may reorder), or whatever object a record holds, or the
+// settings patched already (`settled`).
 struct SettingsInput {
     Setting *items = nullptr;
     std::size_t size = 0;
     nb::object object;  // used when valid
+    bool settled = false;
 };
 
 // `_patch_settings(settings, settings_keymap)` through `route`.
 nb::object patch_settings(const SettingsInput &settings, const nb::dict &settings_keymap, Route &route);
+
+// Whether a reading may patch each element's settings where the builder
+// reads them instead of at assembly, which nobody can tell apart: the patch
+// and its steps are the module's own, and no look-up in `settings_keymap`
+// can run Python code (its keys and values are exact str).
+bool settles_while_reading(const nb::dict &settings_keymap, Route &route);
+
+// The module's own patch of a reading's items (reordered on the way), or an
+// invalid object when a value could run Python code in it (a float subclass
+// with a product of its own): those settings wait for the assembly.
+nb::object settle(Setting *items, std::size_t size, const nb::dict &settings_keymap);
 
 }  // namespace tessel::spiceread
