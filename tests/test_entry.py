@@ -149,6 +149,28 @@ def test_files_are_read_as_utf8(tmp_path):
     assert (ir[1].component, ir[2].component) == ("tôp", "mödel")
 
 
+@pytest.mark.parametrize(
+    "text",
+    [
+        ".subckt top a b\nR1 a b\n.ends\n",  # plain ASCII: the file's bytes are scanned as they are
+        ".subckt top a b\r\nR1 a b\r\n.ends\r\n",
+        ".subckt top a b\rR1 a b\r.ends\r",
+        ".subckt tôp a b\nR1 a b\n.ends\n",
+    ],
+)
+def test_a_file_reads_as_text_mode_reads_it(text, tmp_path, monkeypatch):
+    path = tmp_path / "f.sp"
+    path.write_bytes(text.encode())
+    with open(path, encoding="utf-8") as file:
+        expected = sr._parse_oc_spice_into_ir(io.StringIO(file.read()), {})
+    assert sr._parse_oc_spice_into_ir(path, {}) == expected
+    # A replaced step gets the text as str.
+    seen, original = [], sr._iter_relevant_lines
+    monkeypatch.setattr(sr, "_iter_relevant_lines", lambda content: seen.append(type(content)) or original(content))
+    assert sr._parse_oc_spice_into_ir(path, {}) == expected
+    assert seen == [str]
+
+
 @pytest.mark.parametrize("by", ["path", "stream"])
 def test_a_byte_order_mark_is_no_part_of_the_first_line(by, tmp_path):
     path = tmp_path / "bom.sp"

@@ -17,6 +17,7 @@
 #include "spiceread/netlist.hpp"
 #include "spiceread/notes.hpp"
 #include "spiceread/process.hpp"
+#include "text/chars.hpp"
 #include "text/relevant_lines.hpp"
 
 namespace tessel::spiceread {
@@ -37,9 +38,10 @@ struct Reading {
 };
 
 // `_parse_into_ir(_iter_relevant_lines(content), component_map, **kwargs)`.
-Reading read_text(nb::handle name, nb::handle content, const nb::dict &component_map, nb::handle kwargs,
-                  Route &route, const nb::dict *netlist_keymap) {
-    RelevantLines lines = relevant_lines(content, route);
+// `plain`: `content` is the bytes of plain ASCII that a file held (`file_text`).
+Reading read_text(nb::handle name, nb::handle content, bool plain, const nb::dict &component_map,
+                  nb::handle kwargs, Route &route, const nb::dict *netlist_keymap) {
+    RelevantLines lines = plain ? plain_lines(content, route) : relevant_lines(content, route);
     if (!route.own(Name::_parse_into_ir))
         return Reading::of_pair(
             call_with_kwargs(route.get(Name::_parse_into_ir), {lines.object(), component_map}, kwargs));
@@ -71,6 +73,19 @@ nb::object without_bom(nb::object content) {
     return checked(PyUnicode_Substring(content.ptr(), 1, PyUnicode_GET_LENGTH(content.ptr())));
 }
 
+// The text of a file opened in binary.  Bytes of plain ASCII with no
+// carriage return are their own text, byte for byte, and the module's own
+// scanner reads them as they are; anything else is read as text mode reads
+// it (UTF-8, universal newlines).
+nb::object file_text(nb::handle file) {
+    nb::object data = file.attr("read")();
+    if (PyBytes_CheckExact(data.ptr()) &&
+        text::plain_ascii({PyBytes_AS_STRING(data.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(data.ptr()))}))
+        return data;
+    const Process &p = process();
+    return p.text_wrapper(p.bytes_io(data), nb::arg("encoding") = "utf-8").attr("read")();
+}
+
 // Closes a file this call opened when reading or parsing fails; the failure
 // is what the caller sees.
 void close_quietly(nb::handle file) noexcept {
@@ -92,7 +107,7 @@ Reading read_netlist(nb::handle path_or_buf, const nb::dict &components, nb::han
     nb::object buf = nb::borrow(path_or_buf);
     bool close_buf = false;
     if (is_path(path_or_buf)) {
-        buf = process().open(path_or_buf, "r", nb::arg("encoding") = "utf-8");
+        buf = process().open(path_or_buf, "rb");
         close_buf = true;
     }
     Reading reading;
@@ -100,12 +115,14 @@ Reading read_netlist(nb::handle path_or_buf, const nb::dict &components, nb::han
     try {
         nb::object content;
         try {
-            content = buf.attr("read")();
+            content = close_buf ? file_text(buf) : buf.attr("read")();
         } catch (nb::python_error &error) {
             note_undecodable(error, name);
             throw;
         }
-        reading = read_text(name, without_bom(std::move(content)), components, kwargs, route, netlist_keymap);
+        const bool plain = close_buf && PyBytes_CheckExact(content.ptr());
+        if (!plain) content = without_bom(std::move(content));
+        reading = read_text(name, content, plain, components, kwargs, route, netlist_keymap);
     } catch (...) {
         if (close_buf) close_quietly(buf);
         throw;

@@ -249,7 +249,9 @@ std::string_view keep_text(Ir &ir, nb::handle text, nb::handle stream) {
         ir.keep.push_back(nb::borrow(stream));
         return as_relevant_line_stream(stream)->content();
     }
-    return utf8_kept(text, ir.keep);
+    if (!PyBytes_CheckExact(text.ptr())) return utf8_kept(text, ir.keep);
+    ir.keep.push_back(nb::borrow(text));  // plain ASCII: its bytes are its UTF-8
+    return {PyBytes_AS_STRING(text.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(text.ptr()))};
 }
 
 }  // namespace

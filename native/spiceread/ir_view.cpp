@@ -8,8 +8,11 @@ namespace tessel::spiceread {
 
 // --- the reading's own IR ---------------------------------------------------
 
-SettingsInput OwnIrView::settings_input(const SettingsRef &ref) {
-    if (ref.dict.is_valid()) return {nullptr, 0, ref.dict, ref.settled != 0};
+SettingsInput OwnIrView::settings_input(SettingsRef &ref) {
+    // A settled dict goes to its netlist, which each element joins once: the
+    // IR lets go of it now, while it is at hand, rather than when it is freed.
+    if (ref.settled) return {nullptr, 0, std::move(ref.dict), true};
+    if (ref.dict.is_valid()) return {nullptr, 0, ref.dict};
     return {ir_.items(ref), ref.size, {}};
 }
 
@@ -28,7 +31,7 @@ void OwnIrView::subckt(std::size_t k, SubcktView &out) {
     out.index = index;
     out.component = ir_.component(s.component);
     out.ports = ports_of(s);
-    const SettingsRef &ref = ir_.subckt_settings[index];
+    SettingsRef &ref = ir_.subckt_settings[index];
     out.settings = settings_input(ref);
     out.children = s.children.size;
     out.where = s.where;
@@ -50,7 +53,7 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.nets.clear();
     const std::string_view *nets = ir_.netlist.words_of(e.nets);
     for (std::uint32_t n = 0; n < e.nets.size; ++n) out.nets.push_back(nets_.id(nets[n]));
-    const SettingsRef &ref = ir_.element_settings[index];
+    SettingsRef &ref = ir_.element_settings[index];
     out.settings = settings_input(ref);
     out.has_comment = !e.comment.empty();
     out.comment_utf8 = e.comment;

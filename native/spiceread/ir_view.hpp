@@ -87,7 +87,7 @@ public:
 private:
     void declared_port_lists(const nb::dict &table) override;
     nb::object ports_of(const text::Subckt &s);
-    SettingsInput settings_input(const SettingsRef &ref);
+    SettingsInput settings_input(SettingsRef &ref);
 
     Ir &ir_;
     text::TextIds nets_;

@@ -218,15 +218,20 @@ nb::object call_chain(const Chain &self, nb::args args, nb::kwargs kwargs) {
 }  // namespace
 
 nb::object RelevantLines::object() const {
-    return text.is_valid() ? new_stream<RelevantLineStream>(text) : lines;
+    return text.is_valid() ? new_stream<RelevantLineStream>(nb::borrow<nb::str>(as_text(text))) : lines;
 }
 
-RelevantLines relevant_lines(nb::handle content, Route &route) {
-    if (!route.own(Name::_iter_relevant_lines)) return {{}, call(route.get(Name::_iter_relevant_lines), content)};
+namespace {
+
+bool own_stages(Route &route) {
+    return route.own({Name::_chain, Name::_strip_lines, Name::_join_continuations, Name::_standardize_spaces,
+                      Name::_filter_empty});
+}
+
+// `_iter_relevant_lines` itself: its stages through `route`.
+RelevantLines iter_relevant_lines(nb::handle content, Route &route) {
     nb::str text = exact_str(content, "_iter_relevant_lines", "content");
-    if (route.own({Name::_chain, Name::_strip_lines, Name::_join_continuations, Name::_standardize_spaces,
-                   Name::_filter_empty}))
-        return {std::move(text), {}};
+    if (own_stages(route)) return {std::move(text), {}};
     nb::object lines = checked(PyUnicode_Splitlines(text.ptr(), 0));
     nb::handle strip = route.get(Name::_strip_lines);
     nb::object chained = call_with(route.get(Name::_chain),
@@ -234,6 +239,25 @@ RelevantLines relevant_lines(nb::handle content, Route &route) {
                                     route.get(Name::_standardize_spaces), strip,
                                     route.get(Name::_filter_empty)});
     return {{}, call(chained, lines)};
+}
+
+}  // namespace
+
+bool own_lines(Route &route) { return route.own(Name::_iter_relevant_lines) && own_stages(route); }
+
+nb::object as_text(nb::handle content) {
+    if (!PyBytes_CheckExact(content.ptr())) return nb::borrow(content);
+    return checked(PyUnicode_DecodeASCII(PyBytes_AS_STRING(content.ptr()), PyBytes_GET_SIZE(content.ptr()), "strict"));
+}
+
+RelevantLines plain_lines(nb::handle bytes, Route &route) {
+    if (own_lines(route)) return {nb::borrow(bytes), {}};
+    return relevant_lines(as_text(bytes), route);
+}
+
+RelevantLines relevant_lines(nb::handle content, Route &route) {
+    if (!route.own(Name::_iter_relevant_lines)) return {{}, call(route.get(Name::_iter_relevant_lines), content)};
+    return iter_relevant_lines(content, route);
 }
 
 RelevantLineStream *as_relevant_line_stream(nb::handle lines) {
@@ -281,7 +305,7 @@ void def_iter_relevant_lines(nb::module_ &m, const char *name, const char *signa
     def_stream_type<RelevantLineStream>(m, "_relevant_line_stream");
     m.def(name, [](nb::handle content) {
         Route route;
-        return relevant_lines(content, route).object();
+        return iter_relevant_lines(content, route).object();
     }, nb::arg("content"), nb::sig(signature));
 }
 

@@ -48,12 +48,22 @@ private:
 // IR builder scans it without a stream in between); otherwise the lines the
 // step as it is bound now made.
 struct RelevantLines {
-    nb::str text;
+    nb::object text;  // a str, or bytes of plain ASCII (see `own_lines`)
     nb::object lines;
 
     // The lines as a host iterable: for a text, the module's own stream of it.
     nb::object object() const;
 };
+
+// Whether the module's own scanner stands for `_iter_relevant_lines` and
+// its stages: only then may bytes of plain ASCII stand for their text.
+bool own_lines(Route &route);
+
+// The str of bytes of plain ASCII, or `content` when it is no bytes.
+nb::object as_text(nb::handle content);
+
+// The relevant lines of a file's bytes of plain ASCII (see `own_lines`).
+RelevantLines plain_lines(nb::handle bytes, Route &route);
 
 // `_iter_relevant_lines(content)` through `route`.
 RelevantLines relevant_lines(nb::handle content, Route &route);

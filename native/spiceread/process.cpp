@@ -34,7 +34,10 @@ Process &start_process() {
         instance.positional[k] = s;
     }
     instance.path_type = keep_forever(nb::module_::import_("pathlib").attr("Path"));
-    instance.open = keep_forever(nb::module_::import_("io").attr("open"));
+    nb::module_ io = nb::module_::import_("io");
+    instance.open = keep_forever(io.attr("open"));
+    instance.text_wrapper = keep_forever(io.attr("TextIOWrapper"));
+    instance.bytes_io = keep_forever(io.attr("BytesIO"));
     instance.no_parameters = keep_forever(new_dict());
     instance.no_args = keep_forever(nb::tuple());
     return instance;

@@ -40,6 +40,7 @@ struct Process {
     static constexpr std::size_t kPositional = 64;
     nb::handle positional[kPositional];
     nb::handle path_type, open;  // pathlib.Path, io.open
+    nb::handle text_wrapper, bytes_io;  // io.TextIOWrapper, io.BytesIO
     nb::handle no_parameters;    // an empty dict, for values read without parameters
     nb::handle no_args;          // the empty tuple
 };

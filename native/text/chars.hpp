@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -84,6 +85,24 @@ inline CharClass classify_lead(const unsigned char *p, const unsigned char *end)
 }
 
 }  // namespace detail
+
+// Whether every byte is ASCII and none a carriage return: such bytes are
+// their own text, whatever text mode with universal newlines would make of them.
+inline bool plain_ascii(std::string_view s) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    constexpr std::uint64_t kReturns = kOnes * '\r';
+    const char *p = s.data();
+    std::size_t n = s.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        const std::uint64_t r = w ^ kReturns;  // a zero byte where a '\r' was
+        if ((w | ((r - kOnes) & ~r)) & kHigh) return false;
+    }
+    for (; n > 0; ++p, --n)
+        if (static_cast<unsigned char>(*p) >= 0x80 || *p == '\r') return false;
+    return true;
+}
 
 // Whether the byte may start white space or a line break: false settles it.
 inline bool maybe_special(unsigned char c) { return detail::kByteClass[c] != 0; }

@@ -32,13 +32,14 @@ struct Span {
     std::uint32_t size = 0;
 };
 
+// Its fields in an order that leaves no padding: a reading writes one per line.
 struct Element {
     std::uint32_t id;          // line id
+    std::uint32_t parent;      // index of the innermost open subcircuit
     Position where;
+    Span nets;                 // in `Netlist::words`: the nets, in terminal order
     std::string_view name;     // the first word
     std::string_view component;  // as written ("resistor"/"capacitor" for R.../C...)
-    Span nets;                 // in `Netlist::words`: the nets, in terminal order
-    std::uint32_t parent;      // index of the innermost open subcircuit
     std::string_view comment;  // the comment of its line; empty when none
 };
 
