@@ -168,3 +168,16 @@ print(json.dumps(results + [sys.modules["{module_name}"] is module]))
         else:
             assert "ImportError" in result
     assert "initialised twice" in second_init and same_module
+
+
+@pytest.mark.parametrize("name", [name for name in FUNCTIONS if name != "parse_oc_spice"])
+def test_a_step_wrapped_around_its_original_reads_the_same(name, monkeypatch, tmp_path):
+    # A wrapper (a trace, say) that calls the step it replaced: the original
+    # does its own work and never calls the wrapper back.
+    path = tmp_path / "wrapped.sp"
+    path.write_text(".subckt inner p q\nR1 p q\n.ends\n"
+                    ".subckt top a b w=1u\nR1 a m r='w' $ location=(1,2,0)\nX2 m b inner\n.ends\n")
+    expected = spiceread.parse_oc_spice(path)
+    original = getattr(spiceread, name)
+    monkeypatch.setattr(spiceread, name, lambda *args, **kwargs: original(*args, **kwargs))
+    assert spiceread.parse_oc_spice(path) == expected

@@ -363,13 +363,15 @@ nb::object netlist_of_records(nb::handle ir, const nb::dict &settings_keymap, co
 
 nb::object netlist_of(Ir &ir, const nb::dict &settings_keymap, Route &route) {
     OwnIrView view(ir);
-    // A replaced per-subcircuit stage gets the IR as records, made once.
-    nb::object records, comments = new_dict();
+    // A replaced per-subcircuit stage gets the IR as records, made once, and
+    // its comments in the dict that every call of the stage is handed.
+    nb::object records;
+    nb::dict comments = new_dict();
     auto as_records = [&](const SubcktView &s) {
         if (!records.is_valid()) {
             auto [ir_records, ir_comments] = unpack_pair(ir.to_python());
             records = std::move(ir_records);
-            comments = std::move(ir_comments);
+            checked(PyDict_Update(comments.ptr(), ir_comments.ptr()));
         }
         return std::pair{records, ir.subckt_record(s.index)};
     };
