@@ -31,8 +31,7 @@ void OwnIrView::subckt(std::size_t k, SubcktView &out) {
     out.index = index;
     out.component = ir_.component(s.component);
     out.ports = ports_of(s);
-    SettingsRef &ref = ir_.subckt_settings[index];
-    out.settings = settings_input(ref);
+    out.settings = settings_input(ir_.subckt_settings[index]);
     out.children = s.children.size;
     out.where = s.where;
     nets_.clear();
@@ -53,8 +52,7 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.nets.clear();
     const std::string_view *nets = ir_.netlist.words_of(e.nets);
     for (std::uint32_t n = 0; n < e.nets.size; ++n) out.nets.push_back(nets_.id(nets[n]));
-    SettingsRef &ref = ir_.element_settings[index];
-    out.settings = settings_input(ref);
+    out.settings = settings_input(ir_.element_settings[index]);
     out.has_comment = !e.comment.empty();
     out.comment_utf8 = e.comment;
     out.comment.reset();
