@@ -76,7 +76,8 @@ private:
     SettingsRef evaluate(const text::Words &words, nb::handle kwargs, const Where &where) {
         if (!route_.own(Name::_get_ir_settings))
             return {.dict = call_with_kwargs(route_.get(Name::_get_ir_settings), {list_of(words)}, kwargs)};
-        SettingsRef ref{.begin = static_cast<std::uint32_t>(ir_.settings.size())};
+        SettingsRef ref;
+        ref.begin = static_cast<std::uint32_t>(ir_.settings.size());
         read_settings(words, kwargs, route_, where, [this](std::string_view key, Value value) {
             ir_.settings.push_back({ir_.str(key), std::move(value)});
         });

@@ -7,7 +7,6 @@
 #include "spiceread/netlist.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 
 #include "common/checks.hpp"
@@ -21,6 +20,7 @@
 #include "spiceread/process.hpp"
 #include "spiceread/settings.hpp"
 #include "spiceread/strings.hpp"
+#include "text/chars.hpp"
 
 namespace tessel::spiceread {
 
@@ -146,7 +146,9 @@ private:
 bool may_hold_comma(PyObject *text) {
     if (!PyUnicode_CheckExact(text)) return true;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    if (PyUnicode_IS_ASCII(text)) return std::memchr(PyUnicode_DATA(text), ',', static_cast<std::size_t>(n));
+    if (PyUnicode_IS_ASCII(text))
+        return text::find_byte({static_cast<const char *>(PyUnicode_DATA(text)), static_cast<std::size_t>(n)}, ',') !=
+               std::string_view::npos;
     const Py_ssize_t at = PyUnicode_FindChar(text, ',', 0, n, 1);
     if (at == -2) throw nb::python_error();
     return at >= 0;

@@ -6,6 +6,7 @@
 #include "common/unpack.hpp"
 #include "common/utf8.hpp"
 #include "spiceread/process.hpp"
+#include "text/chars.hpp"
 
 namespace tessel::spiceread {
 
@@ -50,11 +51,9 @@ nb::object InstancePorts::join(nb::handle name, nb::handle port) {
 bool has_one_comma(PyObject *text) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     if (PyUnicode_IS_ASCII(text)) {
-        const char *data = static_cast<const char *>(PyUnicode_DATA(text));
-        const void *first = std::memchr(data, ',', static_cast<std::size_t>(n));
-        if (!first) return false;
-        const char *after = static_cast<const char *>(first) + 1;
-        return !std::memchr(after, ',', static_cast<std::size_t>(data + n - after));
+        const std::string_view ascii(static_cast<const char *>(PyUnicode_DATA(text)), static_cast<std::size_t>(n));
+        const std::size_t first = text::find_byte(ascii, ',');
+        return first != std::string_view::npos && text::find_byte(ascii, ',', first + 1) == std::string_view::npos;
     }
     const Py_ssize_t first = PyUnicode_FindChar(text, ',', 0, n, 1);
     if (first == -2) throw nb::python_error();

@@ -104,6 +104,17 @@ inline bool plain_ascii(std::string_view s) {
     return true;
 }
 
+// text.find(c, from), with a plain loop over the short words of a netlist,
+// where a call of memchr costs more than the scan it saves.
+inline std::size_t find_byte(std::string_view text, char c, std::size_t from = 0) {
+    constexpr std::size_t kShort = 16;
+    if (from >= text.size()) return std::string_view::npos;
+    if (text.size() - from > kShort) return text.find(c, from);
+    for (std::size_t i = from; i < text.size(); ++i)
+        if (text[i] == c) return i;
+    return std::string_view::npos;
+}
+
 // Whether the byte may start white space or a line break: false settles it.
 inline bool maybe_special(unsigned char c) { return detail::kByteClass[c] != 0; }
 

@@ -1,6 +1,7 @@
 #include "text/netlist.hpp"
 
-#include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace tessel::text {
 
@@ -12,7 +13,10 @@ CommandKind command_kind(std::string_view word) {
 }
 
 std::size_t Netlist::reserve_for(std::string_view text) {
-    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    std::size_t lines = 1;
+    const char *end = text.data() + text.size();
+    for (const char *p = text.data(); p != end && (p = static_cast<const char *>(std::memchr(p, '\n', end - p))); ++p)
+        ++lines;
     elements.reserve(lines);
     order.reserve(lines);
     comments.reserve(lines);

@@ -286,6 +286,27 @@ FloatScan scan_float(std::string_view text, int shift) noexcept {
     }
 }
 
+PlainDecimal leading_plain_decimal(std::string_view text) noexcept {
+    constexpr int kMaxDigits = 15;
+    PlainDecimal d;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    if (i < n && (text[i] == '-' || text[i] == '+')) d.negative = text[i++] == '-';
+    int digits = 0;
+    for (; i < n && is_digit(text[i]); ++i, ++digits) d.significand = d.significand * 10 + static_cast<unsigned>(text[i] - '0');
+    if (i < n && text[i] == '.')
+        for (++i; i < n && is_digit(text[i]); ++i, ++digits, ++d.fraction)
+            d.significand = d.significand * 10 + static_cast<unsigned>(text[i] - '0');
+    if (digits > 0 && digits <= kMaxDigits) d.size = i;
+    return d;
+}
+
+bool PlainDecimal::value(int shift, double &out) const noexcept {
+    if (size == 0 || !exact_product(significand, static_cast<std::int64_t>(shift) - fraction, out)) return false;
+    if (negative) out = -out;
+    return true;
+}
+
 int scale_exponent(std::string_view unit) noexcept {
     if (unit.size() != 1) return 0;
     switch (lower(unit.front())) {

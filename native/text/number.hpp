@@ -6,6 +6,7 @@
 // the host's own conversion, which alone knows Unicode digits and white space.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -28,6 +29,20 @@ struct FloatScan {
 // shift -6 is the double nearest to 2e-07, where float("0.2") * 1e-06 would
 // round twice.
 FloatScan scan_float(std::string_view text, int shift = 0) noexcept;
+
+// The plain decimal "[+-]digits[.digits]" of at most 15 digits that `text`
+// begins with, read in one pass: the common form of a value, whole or before
+// its scale suffix.  `size` is 0 when there is none.
+struct PlainDecimal {
+    std::size_t size = 0;
+    std::uint64_t significand = 0;
+    int fraction = 0;  // digits after the point
+    bool negative = false;
+    // What scan_float gives for the decimal with `shift`, when one product
+    // or quotient of exact doubles gives it; false when the general path must.
+    bool value(int shift, double &out) const noexcept;
+};
+PlainDecimal leading_plain_decimal(std::string_view text) noexcept;
 
 // `value` times 10^shift, rounded once, from the shortest decimal that reads
 // back as `value` (for a number that comes without its text).

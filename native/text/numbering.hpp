@@ -20,8 +20,18 @@ inline std::uint64_t hash_bytes(std::string_view text) {
         h = (h ^ w) * 0xFF51AFD7ED558CCDull;
         h ^= h >> 32;
     }
+    // The last 1 to 7 bytes without a loop: two overlapping 4-byte reads, or
+    // the first, middle and last byte (the length is in the hash already).
     std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
+    if (n >= 4) {
+        std::uint32_t lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        w = lo | std::uint64_t{hi} << 32;
+    } else if (n > 0) {
+        const auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
+        w = byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
+    }
     h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
     return h ^ (h >> 29);
 }

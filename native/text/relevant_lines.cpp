@@ -1,5 +1,9 @@
 #include "text/relevant_lines.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "text/chars.hpp"
 
 namespace tessel::text {
@@ -90,6 +94,20 @@ namespace {
 const unsigned char *clean_line_end(const unsigned char *p, const unsigned char *end) {
     if (p == end || maybe_special(*p)) return nullptr;
     bool blank = false;
+    // Eight bytes at a time while they are printable ASCII with single
+    // blanks; the byte loop below settles the rest.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    constexpr std::uint64_t kLow = 0x7F7F7F7F7F7F7F7Full, kBlanks = kOnes * ' ';
+    for (; std::endian::native == std::endian::little && end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        // A high bit for each byte below ' ' (the hasless test) or above 0x7F.
+        if (((w - kBlanks) & ~w & kHigh) | (w & kHigh)) break;
+        const std::uint64_t x = w ^ kBlanks;
+        const std::uint64_t blanks = ~(((x & kLow) + kLow) | x | kLow);  // exactly the blanks' high bits
+        if ((blanks & (blanks << 8)) || (blank && (blanks & 0x80))) break;
+        blank = (blanks >> 63) != 0;  // the last byte, the word's highest
+    }
     for (; p < end; ++p) {
         const unsigned char c = *p;
         if (!maybe_special(c)) {

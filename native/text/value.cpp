@@ -37,6 +37,26 @@ ValueText read_value(std::string_view value, std::string &buffer) {
         value = buffer;
     }
     v.text = value;
+    // The common forms in one pass: a plain decimal ("-12.5"), alone or
+    // before a one-letter suffix ("2.5u", which no float() reads whole).
+    if (const PlainDecimal d = leading_plain_decimal(value); d.size != 0) {
+        double number = 0.0;
+        if (d.size == value.size() && d.value(0, number)) {
+            v.whole = {FloatKind::number, number};
+            return v;
+        }
+        const char last = value.back();
+        const bool letter = (last >= 'a' && last <= 'z') || (last >= 'A' && last <= 'Z');
+        if (d.size + 1 == value.size() && letter) {
+            const int shift = scale_exponent(value.substr(d.size));
+            if (d.value(shift, number)) {
+                v.prefix_text = value.substr(0, d.size);
+                v.shift = shift;
+                v.prefix = {FloatKind::number, number};
+                return v;
+            }
+        }
+    }
     // The whole text first, so "1e-6" is a number before "e-6" could look
     // like a suffix; only then the last character as a scale suffix.
     v.whole = scan_float(value);

@@ -140,10 +140,10 @@ std::size_t detail::find_source_keyword(const Words &words) {
 }
 
 SettingWord split_setting(std::string_view word) {
-    const std::size_t eq = word.find('=');
+    const std::size_t eq = find_byte(word, '=');
     if (eq == std::string_view::npos) return {word, {}, 1};
     std::size_t parts = 2;
-    for (std::size_t p = word.find('=', eq + 1); p != std::string_view::npos; p = word.find('=', p + 1))
+    for (std::size_t p = find_byte(word, '=', eq + 1); p != std::string_view::npos; p = find_byte(word, '=', p + 1))
         ++parts;
     return {word.substr(0, eq), word.substr(eq + 1), parts};
 }

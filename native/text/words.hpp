@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "text/arena.hpp"
+#include "text/chars.hpp"
 
 namespace tessel::text {
 
@@ -64,7 +65,7 @@ enum class Identifier : unsigned char { No, Yes, AskUnicode };
 Identifier ascii_identifier(std::string_view word);
 
 inline bool has_equals(std::string_view word) {
-    return word.find('=') != std::string_view::npos;
+    return find_byte(word, '=') != std::string_view::npos;
 }
 
 // Rewrites the words of an element line around its controlled-source
