@@ -56,6 +56,15 @@ def test_relevant_lines_edge_cases(content, expected):
     assert reference_lines(content) == expected
 
 
+@pytest.mark.parametrize("mark", ["  ", "\t", " \t", "\xa0", "\x1c", "\x1f", "\n+", " \n"])
+def test_white_space_at_every_offset_of_a_clean_line(mark):
+    # a clean line is checked eight bytes at a time: a mark on either side of each boundary
+    text = "abc defgh ijklmno pqrstu vwx yz0123"
+    for at in range(len(text) + 1):
+        content = text[:at] + mark + text[at:] + "\nR1 a b\n"
+        assert relevant(content) == reference_lines(content), repr(content)
+
+
 @pytest.mark.parametrize("boundary", ["\n", "\r", "\r\n", "\v", "\f", "\x1c", "\x1d", "\x1e",
                                       "\x85", "\u2028", "\u2029"])
 def test_every_line_boundary_breaks_a_continuation(boundary):
