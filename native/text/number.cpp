@@ -231,35 +231,20 @@ constexpr FloatChars kFloatChars;
 }  // namespace
 
 FloatScan scan_float(std::string_view text, int shift) noexcept {
-    // One pass settles the common cases: a non-ASCII text is the host's to
-    // read; a character no float text holds makes it no number; and a plain
-    // decimal of up to 15 digits ("-12.5") is an exact integer and a power of
-    // ten, so one division or product rounds it correctly.
-    bool impossible = false, plain = !text.empty(), point = false;
-    std::uint64_t significand = 0;
-    int digits = 0, fraction = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
+    // A plain decimal of up to 15 digits ("-12.5") is an exact integer and a
+    // power of ten, so one division or product rounds it correctly.
+    double value = 0.0;
+    if (const PlainDecimal d = leading_plain_decimal(text); d.size == text.size() && d.value(shift, value))
+        return {FloatKind::number, value};
+    // One pass settles the other common cases: a non-ASCII text is the
+    // host's to read, and a character no float text holds makes it no number.
+    bool impossible = false;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c >= 0x80) return {FloatKind::undecided, 0.0};
-        if (!kFloatChars.table[c]) {
-            impossible = true;
-            continue;
-        }
-        if (!plain) continue;
-        if (is_digit(static_cast<char>(c))) {
-            significand = significand * 10 + (c - '0');
-            ++digits;
-            fraction += point;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else if (!(i == 0 && (c == '-' || c == '+'))) {
-            plain = false;
-        }
+        impossible = impossible || !kFloatChars.table[c];
     }
     if (impossible) return {FloatKind::not_number, 0.0};
-    double value = 0.0;
-    if (plain && digits > 0 && digits <= 15 && exact_product(significand, shift - fraction, value))
-        return {FloatKind::number, text.front() == '-' ? -value : value};
 
     std::size_t begin = 0, end = text.size();
     while (begin < end && is_space(text[begin])) ++begin;
@@ -293,7 +278,8 @@ PlainDecimal leading_plain_decimal(std::string_view text) noexcept {
     const std::size_t n = text.size();
     if (i < n && (text[i] == '-' || text[i] == '+')) d.negative = text[i++] == '-';
     int digits = 0;
-    for (; i < n && is_digit(text[i]); ++i, ++digits) d.significand = d.significand * 10 + static_cast<unsigned>(text[i] - '0');
+    for (; i < n && is_digit(text[i]); ++i, ++digits)
+        d.significand = d.significand * 10 + static_cast<unsigned>(text[i] - '0');
     if (i < n && text[i] == '.')
         for (++i; i < n && is_digit(text[i]); ++i, ++digits, ++d.fraction)
             d.significand = d.significand * 10 + static_cast<unsigned>(text[i] - '0');
