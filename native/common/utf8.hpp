@@ -28,6 +28,12 @@ struct Utf8Text {
 // `str` must be an instance of str.
 Utf8Text utf8_of(nb::handle str);
 
+// The characters of a str whose PyUnicode_IS_ASCII holds, which are its
+// UTF-8 as they stand.
+inline std::string_view ascii_view(PyObject *str) {
+    return {static_cast<const char *>(PyUnicode_DATA(str)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
+}
+
 // The UTF-8 of `str`, valid while `keep` holds what it points into.
 std::string_view utf8_kept(nb::handle str, std::vector<nb::object> &keep);
 

@@ -11,6 +11,7 @@
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
+#include "common/utf8.hpp"
 #include "common/warnings.hpp"
 #include "spiceread/ir_view.hpp"
 #include "spiceread/location.hpp"
@@ -146,9 +147,7 @@ private:
 bool may_hold_comma(PyObject *text) {
     if (!PyUnicode_CheckExact(text)) return true;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    if (PyUnicode_IS_ASCII(text))
-        return text::find_byte({static_cast<const char *>(PyUnicode_DATA(text)), static_cast<std::size_t>(n)}, ',') !=
-               std::string_view::npos;
+    if (PyUnicode_IS_ASCII(text)) return text::find_byte(ascii_view(text), ',') != std::string_view::npos;
     const Py_ssize_t at = PyUnicode_FindChar(text, ',', 0, n, 1);
     if (at == -2) throw nb::python_error();
     return at >= 0;
@@ -158,10 +157,9 @@ bool may_hold_comma(PyObject *text) {
 // but an exact str might be equal to one).
 bool may_be_positional(PyObject *port) {
     if (!PyUnicode_CheckExact(port) || !PyUnicode_IS_ASCII(port)) return true;
-    const char *text = static_cast<const char *>(PyUnicode_DATA(port));
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(port);
-    if (n < 2 || text[0] != 'o') return false;
-    for (Py_ssize_t i = 1; i < n; ++i)
+    const std::string_view text = ascii_view(port);
+    if (text.size() < 2 || text[0] != 'o') return false;
+    for (std::size_t i = 1; i < text.size(); ++i)
         if (text[i] < '0' || text[i] > '9') return false;
     return true;
 }

@@ -51,7 +51,7 @@ nb::object InstancePorts::join(nb::handle name, nb::handle port) {
 bool has_one_comma(PyObject *text) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     if (PyUnicode_IS_ASCII(text)) {
-        const std::string_view ascii(static_cast<const char *>(PyUnicode_DATA(text)), static_cast<std::size_t>(n));
+        const std::string_view ascii = ascii_view(text);
         const std::size_t first = text::find_byte(ascii, ',');
         return first != std::string_view::npos && text::find_byte(ascii, ',', first + 1) == std::string_view::npos;
     }
