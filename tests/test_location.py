@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import inspect
+import io
 import math
 import warnings
 
@@ -21,9 +22,7 @@ def unpack_error(expected: int, got: int) -> str:
     raise AssertionError("unpacking did not fail")
 
 
-@pytest.mark.parametrize(
-    ("comment", "expected"),
-    [
+PLACEMENTS = [
         ("$ just a note", {}),
         ("", {}),
         ("$ location (1,2,3)", {}),
@@ -42,12 +41,43 @@ def unpack_error(expected: int, got: int) -> str:
         ("$ location=\t(o\x1c1)\u3000(1,2,3)", {"x": 1.0, "y": 2.0, "rotation": 3.0, "port": "o1"}),
         ("$ location=(٣,'[1]',-inf)", {"x": 3.0, "y": [1], "rotation": -math.inf}),
         ("$ location=(p\ud800)(\ud800,1,2)", {"x": "\ud800", "y": 1.0, "rotation": 2.0, "port": "p\ud800"}),
-    ],
-)
+]
+
+
+@pytest.mark.parametrize(("comment", "expected"), PLACEMENTS)
 def test_placements(comment, expected):
     got = spiceread._parse_location_comment(comment)
     assert got == expected
     assert list(got) == list(expected)  # key order: x, y, rotation, port
+
+
+def read_with_warnings(text: str) -> tuple[object, list[str]]:
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            read = spiceread.parse_oc_spice(io.StringIO(text))
+        except ValueError as error:
+            read = repr(error)
+    return read, [str(w.message) for w in caught]
+
+
+def test_a_reading_places_each_instance_as_its_comment_says(monkeypatch):
+    # A reading takes most placements as it reads the lines; one that needs
+    # a value evaluated, or fails, waits for the assembly with the others of
+    # its subcircuit.  Either way each instance gets what its comment gives,
+    # in the order of the lines, as a replaced `_parse_location_comment`
+    # (called at assembly) would give them.
+    # On one line each (a few hold line boundaries), and in UTF-8.
+    comments = [c.replace("*", "$", 1) for c, _ in PLACEMENTS if len(c.splitlines()) < 2 and "\ud800" not in c]
+    comments = [c if c.startswith("$") or not c else f"$ {c}" for c in comments]
+    mixed = "".join(f"R{k % 5} n{k} n{k + 1} {c}\n" for k, c in enumerate(comments))
+    each = "".join(f".subckt s{k} a b\nR1 a b {c}\n.ends\n" for k, c in enumerate(comments))
+    malformed = ".subckt top a b\nR1 a m $ location=(1,2,3)\nR2 m b $ location=(1,2)\n.ends\n"
+    texts = [f".subckt top a b\n{mixed}.ends\n", each, malformed]
+    ahead = [read_with_warnings(t) for t in texts]
+    own = spiceread._parse_location_comment
+    monkeypatch.setattr(spiceread, "_parse_location_comment", lambda comment: own(comment))
+    assert ahead == [read_with_warnings(t) for t in texts]
 
 
 @pytest.mark.parametrize(

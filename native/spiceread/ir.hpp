@@ -25,13 +25,23 @@ struct Setting {
 
 // The settings of one record: items of `Ir::settings` in the order written
 // (a later key replaces an earlier one), or the object a replaced
-// `_get_ir_settings` returned, which stands as it is, or (`settled`) the
-// element's settings as the netlist takes them, patched where they were read.
+// `_get_ir_settings` returned, which stands as it is, or (`settled`) none:
+// the element's settings were patched where they were read, into the
+// instances of its `ReadySubckt`.
 struct SettingsRef {
     std::uint32_t begin = 0;
     std::uint32_t size : 31 = 0;
     std::uint32_t settled : 1 = 0;
     nb::object dict;
+};
+
+// What the netlist of a subcircuit takes of its children, made as they
+// were read while their settings were settled there: its instances, and
+// its placements while every comment could be read ahead
+// (`ready_placement`; invalid once one could not).
+struct ReadySubckt {
+    nb::object instances, placements;
+    bool commas = false;  // whether an instance name may hold a comma
 };
 
 class Ir {
@@ -41,6 +51,8 @@ public:
     std::vector<Setting> settings;
     std::vector<SettingsRef> element_settings;  // by element index
     std::vector<SettingsRef> subckt_settings;   // by subcircuit index
+    std::vector<ReadySubckt> ready;             // by subcircuit index, when `settled`
+    std::vector<nb::object> element_names;     // by element index, when `settled`
     // What a replaced `_get_parent_id` was handed and returned, by
     // subcircuit index (invalid where the builder's own id stands).
     std::vector<nb::object> subckt_records;

@@ -2,19 +2,27 @@
 // each record's settings evaluated where the builder reaches them, and the
 // replaceable steps adapted to it.
 //
+// Where nobody can tell the difference (see `settling`), each element also
+// goes into the instances and placements of its netlist as it is read, while
+// its line is at hand: the assembly then only connects the terminals.
+//
 // While a step is the module's own, the text core does it on UTF-8 views; a
 // replaced step is called with host objects, and what it returns is read
 // back into views here, at this one boundary.
 #include "spiceread/ir_build.hpp"
+
+#include <utility>
 
 #include "common/args.hpp"
 #include "common/checks.hpp"
 #include "common/objects.hpp"
 #include "common/unpack.hpp"
 #include "common/utf8.hpp"
+#include "spiceread/location.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/process.hpp"
 #include "spiceread/settings.hpp"
+#include "spiceread/strings.hpp"
 #include "spiceread/values.hpp"
 
 namespace tessel::spiceread {
@@ -37,6 +45,7 @@ public:
         ir_.parent_ids.emplace_back();
         overlays_.emplace_back();
         ir_.parent_ids[index] = parent_id(netlist, index);
+        if (settle_) ir_.ready.emplace_back();
     }
 
     void element_read(const text::Netlist &netlist, std::uint32_t index, const text::Words &words) override {
@@ -44,13 +53,16 @@ public:
         nb::handle kwargs = element_kwargs(element.parent);
         SettingsRef ref = evaluate(words, kwargs, {&ir_.source, element.where});
         if (settle_) {
-            // Patched while they are at hand; the items are spent then.
-            if (nb::object dict = settle(ir_.items(ref), ref.size, *settle_)) {
-                ir_.settings.resize(ref.begin);
-                ref = {.settled = 1, .dict = std::move(dict)};
-            }
+            // Made ready for the netlist while they are at hand; the items are spent then.
+            make_ready(element, settle(ir_.items(ref), ref.size, *settle_));
+            ir_.settings.resize(ref.begin);
+            ref = {.settled = 1, .dict = {}};
         }
         ir_.element_settings.push_back(std::move(ref));
+    }
+
+    void subckt_closed(const text::Netlist &, std::uint32_t index) override {
+        if (settle_) ir_.ready[index] = std::exchange(pending_, {});
     }
 
 protected:
@@ -70,6 +82,24 @@ private:
         for (std::uint32_t k = 0; k < index; ++k)
             if (!netlist.subckts[k].closed) parents.append(ir_.subckt_record(k));
         return call(route_.get(Name::_get_parent_id), parents);
+    }
+
+    // Enters `element` in the instances of the children read since the last
+    // close, and its placement in theirs while each comment reads ahead.
+    void make_ready(const text::Element &element, nb::object settings) {
+        const Interned &keys = process().names;
+        ReadySubckt &ready = pending_;
+        if (!ready.instances.is_valid()) ready = {new_dict(), new_dict()};
+        nb::object name = ir_.element_names.emplace_back(ir_.str(element.name));
+        set_item(ready.instances, name,
+                 new_dict({{keys.component, ir_.component(element.component)}, {keys.settings, settings}}));
+        ready.commas = ready.commas || may_hold_comma(name.ptr());
+        if (element.comment.empty() || !ready.placements.is_valid()) return;
+        nb::object placement = ready_placement(element.comment, route_);
+        if (!placement.is_valid())
+            ready.placements.reset();  // this one waits for the assembly, and so do the others
+        else if (!placement.is_none())
+            set_item(ready.placements, name, placement);
     }
 
     // `_get_ir_settings(words, **kwargs)`.
@@ -102,18 +132,32 @@ private:
     nb::handle kwargs_;
     const nb::dict *settle_;
     std::vector<nb::object> overlays_;  // by subcircuit index
+    ReadySubckt pending_;  // the children read since the last close, while settling
 };
+
+// Whether every key of `dict` is an exact str: a look-up in it runs no Python code.
+bool str_keys_only(const nb::dict &dict) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict.ptr(), &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key)) return false;
+    return true;
+}
 
 // The keymap to settle element settings with as they are read (see
 // `settles_while_reading`), or null.  Only while nothing the builder calls
 // runs Python code: the assembly's names are looked up before their first
-// use then, and nobody can tell.
-const nb::dict *settling(const nb::dict *netlist_keymap, Route &route) {
+// use then, and nobody can tell.  A settled element is entered in the
+// instances of its netlist (`ReadySubckt`), its component looked up in
+// `component_map`.
+const nb::dict *settling(const nb::dict *netlist_keymap, const nb::dict &component_map, nb::handle kwargs,
+                         Route &route) {
     if (!netlist_keymap ||
         !route.own({Name::_get_ir_settings, Name::_get_parent_id, Name::_parse_value, Name::_eval, Name::ast}) ||
-        !route.own({Name::_recursive_netlist_from_ir, Name::_netlist_from_subckt}))
+        !route.own({Name::_recursive_netlist_from_ir, Name::_netlist_from_subckt}) ||
+        !str_keys_only(component_map))
         return nullptr;
-    return settles_while_reading(*netlist_keymap, route) ? netlist_keymap : nullptr;
+    return settles_while_reading(*netlist_keymap, kwargs, route) ? netlist_keymap : nullptr;
 }
 
 // The adapters of replaced steps: each step is the module's own, or the
@@ -291,8 +335,9 @@ std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb
         HostSteps steps(*ir, route, kwargs);
         scan(steps);
     } else {
-        const nb::dict *settle = settling(netlist_keymap, route);
+        const nb::dict *settle = settling(netlist_keymap, ir->component_map, kwargs, route);
         ir->settled = settle != nullptr;
+        if (settle) ir->element_names.reserve(ir->element_settings.capacity());
         Evaluator steps(*ir, route, kwargs, settle);
         scan(steps);
     }

@@ -9,9 +9,6 @@ namespace tessel::spiceread {
 // --- the reading's own IR ---------------------------------------------------
 
 SettingsInput OwnIrView::settings_input(SettingsRef &ref) {
-    // A settled dict goes to its netlist, which each element joins once: the
-    // IR lets go of it now, while it is at hand, rather than when it is freed.
-    if (ref.settled) return {nullptr, 0, std::move(ref.dict), true};
     if (ref.dict.is_valid()) return {nullptr, 0, ref.dict};
     return {ir_.items(ref), ref.size, {}};
 }
@@ -34,6 +31,8 @@ void OwnIrView::subckt(std::size_t k, SubcktView &out) {
     out.settings = settings_input(ir_.subckt_settings[index]);
     out.children = s.children.size;
     out.where = s.where;
+    // What was made ready goes to the netlist: the IR lets go of it now.
+    out.ready = ir_.settled ? std::move(ir_.ready[index]) : ReadySubckt{};
     nets_.clear();
 }
 
@@ -47,7 +46,7 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     const text::Subckt &s = ir_.netlist.subckts[subckt.index];
     const std::uint32_t index = ir_.netlist.children_of(s.children)[k];
     const text::Element &e = ir_.netlist.elements[index];
-    out.name = ir_.str(e.name);
+    out.name = ir_.settled ? std::move(ir_.element_names[index]) : ir_.str(e.name);
     out.component = ir_.component(e.component);
     out.nets.clear();
     const std::string_view *nets = ir_.netlist.words_of(e.nets);

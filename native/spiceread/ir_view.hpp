@@ -28,6 +28,7 @@ struct SubcktView {
     nb::object record;      // the Python record, when there is one
     nb::object child_ids;   // its `children_ids` as a list or tuple (records)
     std::uint32_t index = 0;  // subcircuit index (the reading's own IR)
+    ReadySubckt ready;      // what the reading made ready of its netlist, if anything
 };
 
 // One child of a subcircuit, refilled for each child.

@@ -17,4 +17,10 @@ namespace nb = nanobind;
 // UTF-8 (`object` invalid) or as a host object; a ParseWarning names `where`.
 nb::object placement_of(std::string_view utf8, nb::handle object, Route &route, const Where &where = {});
 
+// The placement of a comment read ahead of the assembly, where nobody can
+// tell: while `_parse_location_comment` and `_parse_value` are the module's
+// own and no value needs evaluating, the placement or None (no placement);
+// otherwise an invalid object, and the comment waits for the assembly.
+nb::object ready_placement(std::string_view comment, Route &route);
+
 }  // namespace tessel::spiceread

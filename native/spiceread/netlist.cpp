@@ -143,16 +143,6 @@ private:
     nb::dict dropped_ = new_dict();
 };
 
-// Whether `text` holds a comma (anything but an exact str might).
-bool may_hold_comma(PyObject *text) {
-    if (!PyUnicode_CheckExact(text)) return true;
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    if (PyUnicode_IS_ASCII(text)) return text::find_byte(ascii_view(text), ',') != std::string_view::npos;
-    const Py_ssize_t at = PyUnicode_FindChar(text, ',', 0, n, 1);
-    if (at == -2) throw nb::python_error();
-    return at >= 0;
-}
-
 // Whether a port name may be a key of a port map: "o" and digits (anything
 // but an exact str might be equal to one).
 bool may_be_positional(PyObject *port) {
@@ -170,7 +160,8 @@ bool may_be_positional(PyObject *port) {
 // both on the way, so that the patch is skipped when it could change nothing.
 class PatchWatch {
 public:
-    void instance(nb::handle name) { commas_ = commas_ || may_hold_comma(name.ptr()); }
+    // An instance name; `commas`: it may hold a comma.
+    void instance(bool commas) { commas_ = commas_ || commas; }
     // A terminal's port name; `named`: it came from the component's names.
     void terminal(nb::handle component, nb::handle port, bool named) {
         if (named) commas_ = commas_ || may_hold_comma(port.ptr());
@@ -210,6 +201,14 @@ public:
                 InstancePorts &instance_ports, PatchWatch *watch)
         : ir_(ir), subckt_(subckt), keymap_(keymap), route_(route), watch_(watch), ports_of_(route),
           instance_ports_(instance_ports) {
+        // The instances and placements made as the children were read, if any.
+        if (subckt.ready.instances.is_valid()) {
+            instances_ = subckt.ready.instances;
+            if (watch_) watch_->instance(subckt.ready.commas);
+        } else {
+            instances_ = presized_dict(subckt.children);
+        }
+        placements_ = subckt.ready.placements.is_valid() ? subckt.ready.placements : nb::object(new_dict());
         std::vector<std::uint32_t> ids;
         ir.declared_ports(subckt, ids);
         for (std::uint32_t id : ids) {
@@ -222,12 +221,14 @@ public:
         nb::object item_ports = ports_of_.of(child.component);
         if (item_ports.is_none()) item_ports = ir_.local_ports(child.component);
 
-        const Interned &keys = process().names;
-        nb::object settings = patch_settings(child.settings, keymap_, route_);
-        set_item(instances_, child.name, new_dict({{keys.component, child.component}, {keys.settings, settings}}));
-        if (watch_) watch_->instance(child.name);
+        if (!ready_instances_) {
+            const Interned &keys = process().names;
+            nb::object settings = patch_settings(child.settings, keymap_, route_);
+            set_item(instances_, child.name, new_dict({{keys.component, child.component}, {keys.settings, settings}}));
+            if (watch_) watch_->instance(may_hold_comma(child.name.ptr()));
+        }
 
-        if (child.has_comment) {
+        if (child.has_comment && !ready_placements_) {
             nb::object placement =
                 placement_of(child.comment_utf8, child.comment, route_, {ir_.source(), child.where});
             bool located = PyDict_CheckExact(placement.ptr()) ? PyDict_GET_SIZE(placement.ptr()) != 0
@@ -271,7 +272,10 @@ private:
     ComponentPorts ports_of_;
     InstancePorts &instance_ports_;
     std::vector<bool> declared_;  // by net number
-    nb::dict ports_ = new_dict(), instances_ = presized_dict(subckt_.children), placements_ = new_dict();
+    nb::dict ports_ = new_dict();
+    nb::object instances_, placements_;
+    const bool ready_instances_ = subckt_.ready.instances.is_valid();
+    const bool ready_placements_ = subckt_.ready.placements.is_valid();
     InternalNets internal_;
     DroppedTerminals dropped_;
 };

@@ -195,8 +195,6 @@ nb::object patch_own(const SettingsInput &settings, const nb::dict &settings_key
 }  // namespace
 
 nb::object patch_settings(const SettingsInput &settings, const nb::dict &settings_keymap, Route &route) {
-    // Settled only while the patch is the module's own, for the whole reading.
-    if (settings.settled) return settings.object;
     if (!route.own(Name::_patch_settings))
         return call(route.get(Name::_patch_settings), as_dict(settings), settings_keymap);
     // A record's settings are whatever it holds; the reading's own are a dict's items.
@@ -204,22 +202,21 @@ nb::object patch_settings(const SettingsInput &settings, const nb::dict &setting
     return patch_own(settings, settings_keymap, route);
 }
 
-bool settles_while_reading(const nb::dict &settings_keymap, Route &route) {
+bool settles_while_reading(const nb::dict &settings_keymap, nb::handle kwargs, Route &route) {
     if (!route.own({Name::_patch_settings, Name::_map_settings_keys, Name::_convert_um, Name::_is_probably_um}))
         return false;
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(settings_keymap.ptr(), &pos, &key, &value))
         if (!PyUnicode_CheckExact(key) || !PyUnicode_CheckExact(value)) return false;
+    // A value that is not the reader's own comes from the caller's parameters.
+    pos = 0;
+    while (PyDict_Next(kwargs.ptr(), &pos, &key, &value))
+        if (PyFloat_Check(value) && !float_product(value)) return false;
     return true;
 }
 
 nb::object settle(Setting *items, std::size_t size, const nb::dict &settings_keymap) {
-    for (std::size_t k = 0; k < size; ++k) {
-        if (items[k].value.is_number()) continue;
-        PyObject *v = items[k].value.get().ptr();
-        if (PyFloat_Check(v) && !float_product(v)) return {};
-    }
     return map_items(items, sort_own_items(items, size), settings_keymap, true);
 }
 

@@ -48,6 +48,15 @@ nb::object InstancePorts::join(nb::handle name, nb::handle port) {
     return slot.joined;
 }
 
+bool may_hold_comma(PyObject *text) {
+    if (!PyUnicode_CheckExact(text)) return true;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (PyUnicode_IS_ASCII(text)) return text::find_byte(ascii_view(text), ',') != std::string_view::npos;
+    const Py_ssize_t at = PyUnicode_FindChar(text, ',', 0, n, 1);
+    if (at == -2) throw nb::python_error();
+    return at >= 0;
+}
+
 bool has_one_comma(PyObject *text) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     if (PyUnicode_IS_ASCII(text)) {

@@ -40,6 +40,9 @@ private:
 // the ValueError (or, for a non-text, the AttributeError) that line raises.
 std::pair<nb::object, nb::object> split_instance_port(nb::handle text);
 
+// Whether `text` holds a comma (anything but an exact str might).
+bool may_hold_comma(PyObject *text);
+
 // Whether `text` (exact str) holds exactly one comma.
 bool has_one_comma(PyObject *text);
 

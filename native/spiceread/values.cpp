@@ -118,21 +118,32 @@ nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route, const Whe
     return value;
 }
 
-// `_parse_value` for a non-empty value text; `source` is the str it came
-// from, if any, returned as it is when the value stays that text.
-Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route,
-                       const Where &where = {}, bool setting = false) {
+// `_parse_value` of a non-empty value text short of evaluating it: the
+// number or text it stands for, or for a single-quoted value (`to_eval`) the
+// text to evaluate.  `source` is the str it came from, if any, returned as
+// it is when the value stays that text.
+Value unevaluated(std::string_view value, nb::handle source, bool setting, bool &to_eval) {
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
+    to_eval = false;
     // A quoted number is the number: evaluating its float could only fail.
     if (std::optional<text::Number> number = text::value_number(v, ascii_number, setting))
         return Value::number(*number);
-    nb::object result = source.is_valid() && v.text.data() == value.data() && v.text.size() == value.size()
-                            ? nb::borrow(source)
-                            : nb::object(str_from_utf8(v.text));
-    if (!v.is_eval) return Value::object(std::move(result));
-    if (route.own(Name::_eval)) return Value::object(eval_text(result, kwargs, route, where));
-    return Value::object(call_with_kwargs(route.get(Name::_eval), {result}, kwargs));
+    to_eval = v.is_eval;
+    if (source.is_valid() && v.text.data() == value.data() && v.text.size() == value.size())
+        return Value::object(nb::borrow(source));
+    return Value::object(str_from_utf8(v.text));
+}
+
+// `_parse_value` for a non-empty value text (see `unevaluated`).
+Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route,
+                       const Where &where = {}, bool setting = false) {
+    bool to_eval;
+    Value result = unevaluated(value, source, setting, to_eval);
+    if (!to_eval) return result;
+    nb::object text = nb::borrow(result.get());
+    if (route.own(Name::_eval)) return Value::object(eval_text(text, kwargs, route, where));
+    return Value::object(call_with_kwargs(route.get(Name::_eval), {text}, kwargs));
 }
 
 nb::object parse_value(nb::args args, nb::kwargs kwargs) {
@@ -157,6 +168,14 @@ Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, con
         return Value::object(call_with_kwargs(route.get(Name::_parse_value), {str_from_utf8(value)}, kwargs));
     if (value.empty()) return Value::object(nb::none());
     return parse_value_text(value, kwargs, nb::handle(), route, where, setting);
+}
+
+std::optional<Value> plain_value(std::string_view value) {
+    if (value.empty()) return Value::object(nb::none());
+    bool to_eval;
+    Value result = unevaluated(value, nb::handle(), false, to_eval);
+    if (to_eval) return std::nullopt;
+    return result;
 }
 
 void def_parse_value(nb::module_ &m, const char *name, const char *signature) {

@@ -2,6 +2,7 @@
 // value, and the `Value` that holds it until a result needs the object.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include <nanobind/nanobind.h>
@@ -51,6 +52,11 @@ nb::handle micrometres_of(double metres);
 // A `setting`'s number keeps its micrometre form, for the metre rule.
 Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where = {},
                     bool setting = false);
+
+// What the module's own `_parse_value` gives for `value` with no parameters
+// when that takes no evaluation (a number, a text, None for ""); nullopt
+// for a single-quoted value, whose evaluation may warn.
+std::optional<Value> plain_value(std::string_view value);
 
 // The settings of a record's words, in the order written: `add(key, value)`
 // for each "key=value" word (`_get_ir_settings` on the C++ road).  A word

@@ -95,7 +95,9 @@ void NetlistBuilder::command(std::uint32_t id, Position where) {
         pending_.clear();
         subckt.closed = true;
         subckt.end = where;
-        ir_.order.push_back({true, static_cast<std::uint32_t>(&subckt - ir_.subckts.data())});
+        const auto index = static_cast<std::uint32_t>(&subckt - ir_.subckts.data());
+        ir_.order.push_back({true, index});
+        steps_.subckt_closed(ir_, index);
     } else if (kind == CommandKind::Unsupported) {
         std::string message = "Unsupported command: ";
         message.append(cmd).push_back('.');

@@ -124,6 +124,8 @@ public:
     // settings now.
     virtual void subckt_opened(const Netlist &, std::uint32_t, const Words &) {}
     virtual void element_read(const Netlist &, std::uint32_t, const Words &) {}
+    // A subcircuit was closed: the elements read since the last close are its children.
+    virtual void subckt_closed(const Netlist &, std::uint32_t) {}
 
     // A relevant line is about to be read: its line id and where it stands.
     virtual void line_begun(std::uint32_t /*id*/, Position /*where*/) {}
