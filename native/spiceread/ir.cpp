@@ -17,7 +17,10 @@ nb::object Ir::component(std::string_view written) {
 
 void Ir::reserve_for(std::string_view text) {
     const std::size_t lines = netlist.reserve_for(text);
-    element_settings.reserve(lines);
+    if (settled)
+        element_names.reserve(lines);
+    else
+        element_settings.reserve(lines);
     settings.reserve(lines * 3);  // a few settings a line; more only grows the table
 }
 

@@ -25,13 +25,10 @@ struct Setting {
 
 // The settings of one record: items of `Ir::settings` in the order written
 // (a later key replaces an earlier one), or the object a replaced
-// `_get_ir_settings` returned, which stands as it is, or (`settled`) none:
-// the element's settings were patched where they were read, into the
-// instances of its `ReadySubckt`.
+// `_get_ir_settings` returned, which stands as it is.
 struct SettingsRef {
     std::uint32_t begin = 0;
-    std::uint32_t size : 31 = 0;
-    std::uint32_t settled : 1 = 0;
+    std::uint32_t size = 0;
     nb::object dict;
 };
 
@@ -49,10 +46,12 @@ public:
     Source source;
     text::Netlist netlist;
     std::vector<Setting> settings;
-    std::vector<SettingsRef> element_settings;  // by element index
+    std::vector<SettingsRef> element_settings;  // by element index, unless `settled`
     std::vector<SettingsRef> subckt_settings;   // by subcircuit index
-    std::vector<ReadySubckt> ready;             // by subcircuit index, when `settled`
-    std::vector<nb::object> element_names;     // by element index, when `settled`
+    // When `settled`, each element's settings went into the instances of its
+    // subcircuit's netlist as they were read.
+    std::vector<ReadySubckt> ready;             // by subcircuit index
+    std::vector<nb::object> element_names;      // by element index
     // What a replaced `_get_parent_id` was handed and returned, by
     // subcircuit index (invalid where the builder's own id stands).
     std::vector<nb::object> subckt_records;

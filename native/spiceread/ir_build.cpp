@@ -52,13 +52,10 @@ public:
         const text::Element &element = netlist.elements[index];
         nb::handle kwargs = element_kwargs(element.parent);
         SettingsRef ref = evaluate(words, kwargs, {&ir_.source, element.where});
-        if (settle_) {
-            // Made ready for the netlist while they are at hand; the items are spent then.
-            make_ready(element, settle(ir_.items(ref), ref.size, *settle_));
-            ir_.settings.resize(ref.begin);
-            ref = {.settled = 1, .dict = {}};
-        }
-        ir_.element_settings.push_back(std::move(ref));
+        if (!settle_) return ir_.element_settings.push_back(std::move(ref));
+        // Made ready for the netlist while they are at hand; the items are spent then.
+        make_ready(element, settle(ir_.items(ref), ref.size, *settle_));
+        ir_.settings.resize(ref.begin);
     }
 
     void subckt_closed(const text::Netlist &, std::uint32_t index) override {
@@ -324,6 +321,9 @@ std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb
         return ir;
     }
     ir->source.text = keep_text(*ir, lines.text, lines.stream);
+    const bool host_steps = HostSteps::needed(route);
+    const nb::dict *settle = host_steps ? nullptr : settling(netlist_keymap, ir->component_map, kwargs, route);
+    ir->settled = settle != nullptr;
     ir->reserve_for(ir->source.text);
     auto scan = [&](text::Steps &steps) {
         text::NetlistBuilder builder(ir->netlist, steps);
@@ -331,13 +331,10 @@ std::unique_ptr<Ir> build_ir(const LineSource &lines, nb::dict component_map, nb
         text::RelevantLineScanner scanner(ir->source.text);
         feed_scanned(scanner, *ir, builder);
     };
-    if (HostSteps::needed(route)) {
+    if (host_steps) {
         HostSteps steps(*ir, route, kwargs);
         scan(steps);
     } else {
-        const nb::dict *settle = settling(netlist_keymap, ir->component_map, kwargs, route);
-        ir->settled = settle != nullptr;
-        if (settle) ir->element_names.reserve(ir->element_settings.capacity());
         Evaluator steps(*ir, route, kwargs, settle);
         scan(steps);
     }

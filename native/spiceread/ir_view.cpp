@@ -51,7 +51,7 @@ void OwnIrView::child(const SubcktView &subckt, std::size_t k, Child &out) {
     out.nets.clear();
     const std::string_view *nets = ir_.netlist.words_of(e.nets);
     for (std::uint32_t n = 0; n < e.nets.size; ++n) out.nets.push_back(nets_.id(nets[n]));
-    out.settings = settings_input(ir_.element_settings[index]);
+    out.settings = ir_.settled ? SettingsInput{} : settings_input(ir_.element_settings[index]);
     out.has_comment = !e.comment.empty();
     out.comment_utf8 = e.comment;
     out.comment.reset();
