@@ -221,14 +221,14 @@ public:
         nb::object item_ports = ports_of_.of(child.component);
         if (item_ports.is_none()) item_ports = ir_.local_ports(child.component);
 
-        if (!ready_instances_) {
+        if (!subckt_.ready.instances.is_valid()) {
             const Interned &keys = process().names;
             nb::object settings = patch_settings(child.settings, keymap_, route_);
             set_item(instances_, child.name, new_dict({{keys.component, child.component}, {keys.settings, settings}}));
             if (watch_) watch_->instance(may_hold_comma(child.name.ptr()));
         }
 
-        if (child.has_comment && !ready_placements_) {
+        if (child.has_comment && !subckt_.ready.placements.is_valid()) {
             nb::object placement =
                 placement_of(child.comment_utf8, child.comment, route_, {ir_.source(), child.where});
             bool located = PyDict_CheckExact(placement.ptr()) ? PyDict_GET_SIZE(placement.ptr()) != 0
@@ -274,8 +274,6 @@ private:
     std::vector<bool> declared_;  // by net number
     nb::dict ports_ = new_dict();
     nb::object instances_, placements_;
-    const bool ready_instances_ = subckt_.ready.instances.is_valid();
-    const bool ready_placements_ = subckt_.ready.placements.is_valid();
     InternalNets internal_;
     DroppedTerminals dropped_;
 };
