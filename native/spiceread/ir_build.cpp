@@ -105,9 +105,10 @@ private:
             return {.dict = call_with_kwargs(route_.get(Name::_get_ir_settings), {list_of(words)}, kwargs)};
         SettingsRef ref;
         ref.begin = static_cast<std::uint32_t>(ir_.settings.size());
-        read_settings(words, kwargs, route_, where, [this](std::string_view key, Value value) {
-            ir_.settings.push_back({ir_.str(key), std::move(value)});
-        });
+        read_settings(
+            words, kwargs, route_, where,
+            [this](std::string_view key, Value value) { ir_.settings.push_back({ir_.str(key), std::move(value)}); },
+            &ir_.strings);
         ref.size = static_cast<std::uint32_t>(ir_.settings.size()) - ref.begin;
         return ref;
     }

@@ -16,6 +16,7 @@
 
 #include "common/checks.hpp"
 #include "common/objects.hpp"
+#include "common/utf8.hpp"
 #include "spiceread/module.hpp"
 #include "spiceread/values.hpp"
 #include "text/number.hpp"
@@ -55,8 +56,16 @@ void convert_value(Value &value) {
     if (text::is_probably_metres(d)) value = Value::object(to_micrometres(v));
 }
 
+// Keys are exact str.  The reading's own recur as one object each, and
+// ASCII text orders as its bytes do.
 bool key_less(const Setting &a, const Setting &b) {
-    return PyUnicode_Compare(a.key.ptr(), b.key.ptr()) < 0;
+    PyObject *const x = a.key.ptr(), *const y = b.key.ptr();
+    if (x == y) return false;
+    if (PyUnicode_IS_ASCII(x) && PyUnicode_IS_ASCII(y)) {
+        const std::string_view p = ascii_view(x), q = ascii_view(y);
+        return p < q;
+    }
+    return PyUnicode_Compare(x, y) < 0;
 }
 
 // A stable sort by text key: in place for the handful of settings of a

@@ -122,7 +122,8 @@ nb::object eval_text(nb::handle text, nb::handle kwargs, Route &route, const Whe
 // number or text it stands for, or for a single-quoted value (`to_eval`) the
 // text to evaluate.  `source` is the str it came from, if any, returned as
 // it is when the value stays that text.
-Value unevaluated(std::string_view value, nb::handle source, bool setting, bool &to_eval) {
+Value unevaluated(std::string_view value, nb::handle source, bool setting, bool &to_eval,
+                  StrCache *strings = nullptr) {
     std::string buffer;
     text::ValueText v = text::read_value(value, buffer);
     to_eval = false;
@@ -132,14 +133,14 @@ Value unevaluated(std::string_view value, nb::handle source, bool setting, bool 
     to_eval = v.is_eval;
     if (source.is_valid() && v.text.data() == value.data() && v.text.size() == value.size())
         return Value::object(nb::borrow(source));
-    return Value::object(str_from_utf8(v.text));
+    return Value::object(strings ? strings->get(v.text) : str_from_utf8(v.text));
 }
 
 // `_parse_value` for a non-empty value text (see `unevaluated`).
 Value parse_value_text(std::string_view value, nb::handle kwargs, nb::handle source, Route &route,
-                       const Where &where = {}, bool setting = false) {
+                       const Where &where = {}, bool setting = false, StrCache *strings = nullptr) {
     bool to_eval;
-    Value result = unevaluated(value, source, setting, to_eval);
+    Value result = unevaluated(value, source, setting, to_eval, strings);
     if (!to_eval) return result;
     nb::object text = nb::borrow(result.get());
     if (route.own(Name::_eval)) return Value::object(eval_text(text, kwargs, route, where));
@@ -163,11 +164,12 @@ nb::object eval(nb::args args, nb::kwargs kwargs) {
 
 }  // namespace
 
-Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where, bool setting) {
+Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where, bool setting,
+                    StrCache *strings) {
     if (!route.own(Name::_parse_value))
         return Value::object(call_with_kwargs(route.get(Name::_parse_value), {str_from_utf8(value)}, kwargs));
     if (value.empty()) return Value::object(nb::none());
-    return parse_value_text(value, kwargs, nb::handle(), route, where, setting);
+    return parse_value_text(value, kwargs, nb::handle(), route, where, setting, strings);
 }
 
 std::optional<Value> plain_value(std::string_view value) {

@@ -9,6 +9,7 @@
 
 #include "spiceread/notes.hpp"
 #include "spiceread/route.hpp"
+#include "common/str_cache.hpp"
 #include "common/unpack.hpp"
 #include "text/value.hpp"
 #include "text/words.hpp"
@@ -49,9 +50,10 @@ nb::handle micrometres_of(double metres);
 // `_parse_value(value, **kwargs)` on the UTF-8 text of a value, through
 // `route` (a replaced `_parse_value` or `_eval` is called with host objects).
 // `kwargs` is a dict, only read; a ParseWarning names the statement `where`.
-// A `setting`'s number keeps its micrometre form, for the metre rule.
+// A `setting`'s number keeps its micrometre form, for the metre rule.  A
+// text comes from `strings` when given (a reading's own recurring words).
 Value resolve_value(std::string_view value, nb::handle kwargs, Route &route, const Where &where = {},
-                    bool setting = false);
+                    bool setting = false, StrCache *strings = nullptr);
 
 // What the module's own `_parse_value` gives for `value` with no parameters
 // when that takes no evaluation (a number, a text, None for ""); nullopt
@@ -62,12 +64,13 @@ std::optional<Value> plain_value(std::string_view value);
 // for each "key=value" word (`_get_ir_settings` on the C++ road).  A word
 // of two or more "=" fails as unpacking it would.
 template <typename Add>
-void read_settings(const text::Words &words, nb::handle kwargs, Route &route, const Where &where, Add &&add) {
+void read_settings(const text::Words &words, nb::handle kwargs, Route &route, const Where &where, Add &&add,
+                   StrCache *strings = nullptr) {
     for (std::string_view word : words) {
         text::SettingWord setting = text::split_setting(word);
         if (setting.parts == 1) continue;
         if (setting.parts != 2) raise_unpack(2, setting.parts);
-        add(setting.key, resolve_value(setting.value, kwargs, route, where, true));
+        add(setting.key, resolve_value(setting.value, kwargs, route, where, true, strings));
     }
 }
 

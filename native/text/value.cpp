@@ -43,6 +43,7 @@ ValueText read_value(std::string_view value, std::string &buffer) {
         double number = 0.0;
         if (d.size == value.size() && d.value(0, number)) {
             v.whole = {FloatKind::number, number};
+            v.decimal = d;
             return v;
         }
         const char last = value.back();
@@ -53,6 +54,7 @@ ValueText read_value(std::string_view value, std::string &buffer) {
                 v.prefix_text = value.substr(0, d.size);
                 v.shift = shift;
                 v.prefix = {FloatKind::number, number};
+                v.decimal = d;
                 return v;
             }
         }

@@ -26,6 +26,9 @@ struct ValueText {
     FloatScan prefix{FloatKind::not_number, 0.0};
     std::string_view prefix_text;  // the text without its last character
     int shift = 0;                 // the power of ten of that last character
+    // The plain decimal a number above was read from on the common road (of
+    // the whole text, or of `prefix_text`); its size is 0 otherwise.
+    PlainDecimal decimal;
 };
 
 // A number of a setting value: the decimal as written, scaled by its
@@ -50,16 +53,24 @@ template <typename AsciiNumber>
 std::optional<Number> value_number(const ValueText &v, AsciiNumber &&ascii_number, bool micrometres = true) {
     std::string ascii;
     auto settle = [&](FloatScan scan, std::string_view text, int shift) -> std::optional<Number> {
+        // The decimal read already, when it is this text's: its micrometres
+        // are the same digits with another power of ten.
+        const PlainDecimal *decimal = v.decimal.size != 0 && v.decimal.size == text.size() ? &v.decimal : nullptr;
         if (scan.kind == FloatKind::undecided) {
             ascii.clear();
             if (!ascii_number(text, ascii)) return std::nullopt;
             text = ascii;
             scan = scan_float(text, shift);
+            decimal = nullptr;
         }
         if (scan.kind != FloatKind::number) return std::nullopt;
         Number number{scan.value, std::numeric_limits<double>::quiet_NaN()};
-        if (micrometres && is_probably_metres(scan.value))
-            number.micrometres = scan_float(text, shift + kMicrometresShift).value;
+        if (micrometres && is_probably_metres(scan.value)) {
+            double um;
+            number.micrometres = decimal && decimal->value(shift + kMicrometresShift, um)
+                                     ? um
+                                     : scan_float(text, shift + kMicrometresShift).value;
+        }
         return number;
     };
     if (std::optional<Number> number = settle(v.whole, v.text, 0)) return number;
