@@ -9,6 +9,20 @@ std::string_view without_ends(std::string_view text) {
     return text.size() < 2 ? std::string_view{} : text.substr(1, text.size() - 2);
 }
 
+// Whether a text that float() reads may start with byte `c`: a digit, a
+// point, a sign, the first letter of "inf" or "nan", white space, or any
+// non-ASCII character (the host's to judge).
+bool may_start_float(unsigned char c) {
+    if (c >= 0x80 || (c >= '0' && c <= '9')) return true;
+    switch (c) {
+        case '.': case '+': case '-': case 'i': case 'I': case 'n': case 'N':
+        case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Start of the last character (code point) of UTF-8 `text`.
 std::size_t last_char_start(std::string_view text) {
     std::size_t i = text.size();
@@ -60,13 +74,17 @@ ValueText read_value(std::string_view value, std::string &buffer) {
         }
     }
     // The whole text first, so "1e-6" is a number before "e-6" could look
-    // like a suffix; only then the last character as a scale suffix.
-    v.whole = scan_float(value);
-    if (v.whole.kind == FloatKind::number) return v;
+    // like a suffix; only then the last character as a scale suffix.  A
+    // name ('w0') is neither: no text that float() reads starts so.
+    const bool may_be_number = value.empty() || may_start_float(static_cast<unsigned char>(value.front()));
+    if (may_be_number) {
+        v.whole = scan_float(value);
+        if (v.whole.kind == FloatKind::number) return v;
+    }
     const std::size_t last = last_char_start(value);
     v.prefix_text = value.substr(0, last);
     v.shift = scale_exponent(value.substr(last));
-    v.prefix = scan_float(v.prefix_text, v.shift);
+    if (may_be_number) v.prefix = scan_float(v.prefix_text, v.shift);
     return v;
 }
 

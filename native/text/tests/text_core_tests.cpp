@@ -2,6 +2,7 @@
 //
 // Each check prints what differs; the exit status is the number of failed
 // checks (0: all passed).
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -84,6 +85,10 @@ void statements() {
     CHECK(words_of("a  b") == (Words{"a", "b"}));
     CHECK(words_of("a 'b \"c' d") == (Words{"a", "'b \"c'", "d"}));
     CHECK(words_of("x 'open rest") == (Words{"x", "'open rest"}));
+    // Blanks and quotes on either side of the 16-byte blocks the splitter reads.
+    CHECK(words_of("abcdefghijklmno p='q r s t u v w x y z' \"1 2\" last") ==
+          (Words{"abcdefghijklmno", "p='q r s t u v w x y z'", "\"1 2\"", "last"}));
+    CHECK(words_of("0123456789abcdef 0123456789abcdef") == (Words{"0123456789abcdef", "0123456789abcdef"}));
 
     // WordSplitter keeps the empty words that split_words drops.
     WordSplitter splitter("a  b");
@@ -132,6 +137,11 @@ void values() {
     CHECK(!number("abc"));
     CHECK(number("1_000") == 1000.0);
     CHECK(!number("0x10"));
+    // A name is no number; the texts float() reads by name are.
+    CHECK(!number("'w0'") && !number("_1") && !number("e5") && !number("'x1'"));
+    CHECK(std::isinf(*number("inf")) && std::isinf(*number("Infinity")) && std::isinf(*number("'-inf'")));
+    CHECK(std::isnan(*number("nan")) && std::isnan(*number("'NaN'")));
+    CHECK(number(".5u") == 5e-07 && micrometres(".5u") == 0.5 && micrometres("2.25n") == 0.00225);
 
     std::string buffer;
     ValueText v = read_value("{1,2}", buffer);
