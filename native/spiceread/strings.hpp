@@ -32,7 +32,10 @@ private:
     struct Slot {
         nb::object name, port, joined;  // the pair is held: its addresses stay its own
     };
-    static constexpr std::size_t kSlots = 4096;
+    // Room for the pairs of subcircuits of some hundreds of instances of
+    // several prefixes and up to four ports each: a direct-mapped table about
+    // as full as that misses a third of its look-ups at 4096 slots.
+    static constexpr std::size_t kSlots = 16384;
     std::unique_ptr<Slot[]> slots_{new Slot[kSlots]};
 };
 
