@@ -13,7 +13,7 @@ nb::object StrCache::get(std::string_view text) {
     if (text.size() > kMaxSize) return str_from_utf8(text);
     Slot &slot = slots_[text::hash_bytes(text) & (kSlots - 1)];
     if (slot.str.is_valid() && slot.size == text.size() &&
-        std::memcmp(slot.bytes, text.data(), text.size()) == 0)
+        text::same_bytes(slot.bytes, text.data(), text.size()))
         return slot.str;
     nb::str str = str_from_utf8(text);
     slot.str = str;

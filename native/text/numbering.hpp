@@ -36,6 +36,20 @@ inline std::uint64_t hash_bytes(std::string_view text) {
     return h ^ (h >> 29);
 }
 
+// Whether the `n` bytes at `a` and at `b` are the same, without a call for
+// the short words of a netlist: the loads that cover them, as hash_bytes.
+inline bool same_bytes(const char *a, const char *b, std::size_t n) {
+    const auto load8 = [](const char *p) { std::uint64_t w; std::memcpy(&w, p, 8); return w; };
+    const auto load4 = [](const char *p) { std::uint32_t w; std::memcpy(&w, p, 4); return w; };
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8)
+            if (load8(a + i) != load8(b + i)) return false;
+        return load8(a + n - 8) == load8(b + n - 8);
+    }
+    if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+    return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+}
+
 // Small numbers for distinct texts, from 0 in order of first mention; the
 // texts must outlive the numbering.
 class TextIds {
