@@ -21,9 +21,10 @@ std::uint32_t TextIds::id(std::string_view text) {
         }
     }
     std::size_t i = hash_bytes(text) & (slots_.size() - 1);
-    for (; slots_[i]; i = (i + 1) & (slots_.size() - 1))
-        if (const std::string_view t = texts_[slots_[i] - 1]; t.size() == text.size() && same_bytes(t.data(), text.data(), t.size()))
-            return slots_[i] - 1;
+    for (; slots_[i]; i = (i + 1) & (slots_.size() - 1)) {
+        const std::string_view t = texts_[slots_[i] - 1];
+        if (t.size() == text.size() && same_bytes(t.data(), text.data(), t.size())) return slots_[i] - 1;
+    }
     texts_.push_back(text);
     slots_[i] = static_cast<std::uint32_t>(texts_.size());
     return slots_[i] - 1;
