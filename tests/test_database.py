@@ -155,6 +155,26 @@ CONCURRENT_WRITER = """
 """
 
 
+def test_table_made_by_another_writer_during_the_check(project, monkeypatch):
+    # Another process creates the table between the check's two queries.
+    path = db.get_database_path()
+    path.parent.mkdir()
+    with closing(sqlite3.connect(path)) as conn:
+        conn.execute("PRAGMA journal_mode = WAL")
+
+    class Racing(sqlite3.Connection):
+        def execute(self, sql, *args):
+            cursor = super().execute(sql, *args)
+            if sql.startswith("PRAGMA table_info"):
+                with closing(sqlite3.connect(path)) as other:
+                    other.executescript(db._SCHEMA)
+            return cursor
+
+    monkeypatch.setattr(db, "_connect", lambda p: sqlite3.connect(p, isolation_level=None, factory=Racing))
+    db.add_factories(rec("a"))
+    assert list(db.get_all_factories()) == ["a"]
+
+
 def test_concurrent_writers_lose_nothing(project):
     # Both start on a project without a database: creating it races as well.
     writers = [

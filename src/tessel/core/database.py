@@ -262,19 +262,26 @@ def _has_table(conn: sqlite3.Connection) -> bool:
 
 
 @contextmanager
+def _read_transaction(conn: sqlite3.Connection) -> Iterator[None]:
+    """A read transaction around the block, ended without writing anything."""
+    conn.execute("BEGIN")
+    try:
+        yield
+    finally:
+        # Some errors end the transaction on their own.
+        if conn.in_transaction:
+            conn.execute("ROLLBACK")
+
+
+@contextmanager
 def _reading() -> Iterator[sqlite3.Connection | None]:
     path = get_database_path()
     if not path.is_file():
         yield None
         return
-    with _failures(path), closing(_connect(path)) as conn:
-        # One read transaction: chunked queries see one consistent state.
-        conn.execute("BEGIN")
-        try:
-            yield conn if _has_table(conn) else None
-        finally:
-            if conn.in_transaction:
-                conn.execute("ROLLBACK")
+    # One read transaction: chunked queries see one consistent state.
+    with _failures(path), closing(_connect(path)) as conn, _read_transaction(conn):
+        yield conn if _has_table(conn) else None
 
 
 @contextmanager
@@ -283,8 +290,11 @@ def _writing() -> Iterator[sqlite3.Connection]:
     with _failures(path):
         _make_folder(path.parent)
         with closing(_connect(path)) as conn:
-            # Before anything is written, not even the journal mode.
-            _has_table(conn)
+            # Before anything is written, not even the journal mode.  Its two
+            # queries see one state of the file: a writer creating the table in
+            # between must not make it look like another program's database.
+            with _read_transaction(conn):
+                _has_table(conn)
             _use_write_ahead_log(conn)
             conn.execute("PRAGMA synchronous = FULL")
             # IMMEDIATE takes the write lock up front, so two writers queue on the
